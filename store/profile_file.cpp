@@ -223,12 +223,9 @@ FileResult<> commit(const std::filesystem::path& file, std::string_view bytes, H
     };
     if (!writeAll(fd, bytes)) return fail(errno, fd);
     if (oldExists && sysFchmod(fd, mode) != 0) return fail(errno, fd);
-    if (hidden == Hidden::set) {
-        attributes = (haveAttributes ? attributes : 0) | seam::hiddenAttribute;
-        seam::hooks().setAttributes(fd, attributes);  // best effort: not every file system has it
-    } else if (haveAttributes && (attributes & seam::hiddenAttribute)) {
-        seam::hooks().setAttributes(fd, attributes);
-    }
+    // Attributes are best effort: most file systems have none.
+    if (hidden == Hidden::set) attributes |= seam::hiddenAttribute;
+    if (haveAttributes || hidden == Hidden::set) seam::hooks().setAttributes(fd, attributes);
     if (sysFsync(fd) != 0) return fail(errno, fd);
     if (sysClose(fd) != 0) return fail(errno, -1);
     int folder = sysOpen(folderOf(file), O_RDONLY | O_DIRECTORY);

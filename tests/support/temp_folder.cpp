@@ -58,3 +58,35 @@ void resetState() {
 }
 
 }  // namespace quillory::testing
+
+#include "app/texts.h"
+#include "store/project_store.h"
+
+namespace quillory::testing {
+
+std::string catalogueBytes(const std::vector<Project>& projects) {
+    std::string out;
+    auto section = [&](std::string_view name, std::string Project::*field) {
+        out += "[" + std::string(name) + "]\r\n";
+        int k = 1;
+        for (const auto& p : projects) out += std::to_string(k++) + "=" + p.*field + "\r\n";
+        out += std::to_string(k) + "=" + std::string(texts::endMarker) + "\r\n";
+    };
+    section(texts::nameSection, &Project::name);
+    section(texts::briefSection, &Project::brief);
+    section(texts::pathSection, &Project::path);
+    return out;
+}
+
+std::vector<Project> listed() {
+    std::vector<Project> out;
+    auto walked = ProjectStore::scan([&](const Text& name, std::int32_t index) {
+        auto brief = ProjectStore::readField(texts::briefSection, index, texts::error);
+        auto path = ProjectStore::readField(texts::pathSection, index, texts::error);
+        out.push_back({name, brief ? brief.value() : "?", path ? path.value() : "?"});
+    });
+    if (!walked) throw std::runtime_error("walk failed");
+    return out;
+}
+
+}  // namespace quillory::testing

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillory::testing {
 
@@ -29,5 +30,21 @@ void writeBytes(const std::filesystem::path& file, std::string_view bytes);
 
 // Resets the program-wide state to how a fresh start leaves it.
 void resetState();
+
+}  // namespace quillory::testing
+
+namespace quillory::testing {
+
+struct Project {
+    std::string name, brief, path;
+    bool operator==(const Project&) const = default;
+};
+
+// A catalogue file as the program writes it: the three sections in order,
+// keys 1 … N, and the end marker under N + 1, CR LF line ends.
+std::string catalogueBytes(const std::vector<Project>& projects);
+
+// The projects a walk lists, with the description and path of each.
+std::vector<Project> listed();
 
 }  // namespace quillory::testing

@@ -1,0 +1,56 @@
+// Test control over the file-system seam: count the calls an operation
+// makes, fail one of them, and keep FAT attributes in memory so that the
+// hidden attribute can be checked on any file system.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <map>
+
+#include "store/profile_file.h"
+
+namespace quillory::testing {
+
+class SeamControl {
+  public:
+    SeamControl();
+    ~SeamControl();
+    SeamControl(const SeamControl&) = delete;
+    SeamControl& operator=(const SeamControl&) = delete;
+
+    // Fails the nth call from now (1-based) with error.
+    void failCall(int n, int error);
+    // Makes the nth write from now store half its bytes, and the write after
+    // it fail with thenError (0: succeed), as a disk that fills up does.
+    void shortenWrite(int n, int thenError = ENOSPC);
+    // Fails the next call of that kind with error.
+    void failNext(files::seam::Call call, int error);
+    void clearFaults();
+
+    int calls() const { return calls_; }
+    int count(files::seam::Call call) const;
+    bool injected() const { return injected_; }
+
+    // The in-memory attributes of a file, by path.
+    std::uint32_t attributesOf(const std::filesystem::path& file) const;
+    void setAttributesOf(const std::filesystem::path& file, std::uint32_t attributes);
+
+  private:
+    int answer(files::seam::Call call);
+
+    int calls_ = 0;
+    int failAt_ = 0;
+    int error_ = 0;
+    int writes_ = 0;
+    int shortAt_ = 0;
+    int afterShort_ = 0;
+    bool failKind_ = false;
+    files::seam::Call kind_{};
+    bool injected_ = false;
+    std::map<files::seam::Call, int> counts_;
+    std::map<ino_t, std::uint32_t> attributes_;
+};
+
+}  // namespace quillory::testing
