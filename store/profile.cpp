@@ -1,7 +1,6 @@
 #include "store/profile.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <limits>
 
@@ -33,34 +32,43 @@ size_t unitAt(std::string_view s, size_t i) {
     return 1;
 }
 
+// Whether the byte at i is the second byte of a double-byte character,
+// without walking the text from its start: a character boundary follows every
+// byte that is not a lead byte, so the lead bytes right before i pair up from
+// the left, and i is a second byte when their number is odd.
+bool isTrail(std::string_view s, size_t i) {
+    if (s[i] == '\r' || s[i] == '\n') return false;
+    size_t leads = 0;
+    while (leads < i && isLead(s[i - 1 - leads])) ++leads;
+    return leads % 2 == 1;
+}
+
+// Blanks are never lead bytes, so the leading ones are single characters; a
+// trailing blank goes unless it is the second byte of a character.
 std::string_view trim(std::string_view s) {
-    size_t first = std::string_view::npos;
-    size_t end = 0;
-    for (size_t i = 0; i < s.size();) {
-        size_t n = unitAt(s, i);
-        if (n == 2 || !isBlank(s[i])) {
-            if (first == std::string_view::npos) first = i;
-            end = i + n;
-        }
-        i += n;
-    }
-    if (first == std::string_view::npos) return {};
+    size_t first = 0;
+    while (first < s.size() && isBlank(s[first])) ++first;
+    if (first == s.size()) return {};
+    size_t end = s.size();
+    while (end > first && isBlank(s[end - 1]) && !isTrail(s, end - 1)) --end;
     return s.substr(first, end - first);
 }
 
 size_t lastUnitStart(std::string_view s) {
-    size_t last = 0;
-    for (size_t i = 0; i < s.size(); i += unitAt(s, i)) last = i;
-    return last;
+    if (s.size() < 2) return 0;
+    return isTrail(s, s.size() - 1) ? s.size() - 2 : s.size() - 1;
 }
 
 // A value as the profile functions return it: up to a NUL, trimmed, and one
 // matching outer pair of double or single quotes removed.
 std::string_view valueOf(std::string_view raw) {
-    for (size_t i = 0; i < raw.size(); i += unitAt(raw, i)) {
-        if (raw[i] == '\0') {
-            raw = raw.substr(0, i);
-            break;
+    // A NUL that is the second byte of a character ends nothing.
+    if (raw.find('\0') != std::string_view::npos) {
+        for (size_t i = 0; i < raw.size(); i += unitAt(raw, i)) {
+            if (raw[i] == '\0') {
+                raw = raw.substr(0, i);
+                break;
+            }
         }
     }
     std::string_view v = trim(raw);
@@ -72,6 +80,9 @@ std::string_view valueOf(std::string_view raw) {
 }
 
 bool needsFold(std::string_view s) {
+    if (std::none_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) {
+        return false;
+    }
     for (size_t i = 0; i < s.size(); i += unitAt(s, i)) {
         if (s[i] >= 'A' && s[i] <= 'Z') return true;
     }
@@ -89,9 +100,11 @@ std::string fold(std::string_view s) {
 }
 
 // Text for the file: ends at a NUL, and each line break becomes one space.
-std::string sanitise(std::string_view s) {
+// Returns s itself when it needs neither, else the text made in out.
+std::string_view sanitise(std::string_view s, std::string& out) {
+    auto holds = [&](char c) { return std::memchr(s.data(), c, s.size()) != nullptr; };
+    if (s.empty() || (!holds('\r') && !holds('\n') && !holds('\0'))) return s;
     s = s.substr(0, std::min(s.size(), s.find('\0')));
-    std::string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] == '\r') {
@@ -108,21 +121,34 @@ std::string sanitise(std::string_view s) {
 
 // A value the readers would change (edge blanks trimmed, an outer pair of
 // quotes removed) goes inside one pair of double quotes, so that every reader
-// trims, unquotes and gets the value back.
-std::string encodeValue(std::string_view v) {
-    if (v.empty()) return {};
+// trims, unquotes and gets the value back. Appends the value to out.
+void appendValue(std::string& out, std::string_view v) {
+    if (v.empty()) return;
     size_t last = lastUnitStart(v);
     bool lastSingle = last == v.size() - 1;
     bool edgeBlank = isBlank(v[0]) || (lastSingle && isBlank(v[last]));
     bool looksQuoted = last > 0 && lastSingle && (v[0] == '"' || v[0] == '\'') && v[last] == v[0];
-    if (edgeBlank || looksQuoted) return '"' + std::string(v) + '"';
-    return std::string(v);
+    if (edgeBlank || looksQuoted) {
+        out += '"';
+        out += v;
+        out += '"';
+    } else {
+        out += v;
+    }
 }
 
+// A key as %d prints a positive index: digits without a leading zero, at
+// most INT32_MAX.
 bool parseIndex(std::string_view key, std::int32_t& out) {
-    if (key.empty() || key[0] < '1' || key[0] > '9') return false;
-    auto [end, ec] = std::from_chars(key.data(), key.data() + key.size(), out);
-    return ec == std::errc() && end == key.data() + key.size();
+    if (key.empty() || key.size() > 10 || key[0] < '1' || key[0] > '9') return false;
+    std::int64_t value = 0;
+    for (char c : key) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value > std::numeric_limits<std::int32_t>::max()) return false;
+    out = std::int32_t(value);
+    return true;
 }
 
 }  // namespace
@@ -139,6 +165,7 @@ struct Document::Line {
 };
 
 struct Document::KeyRef {
+    static constexpr std::uint32_t none = 0xFFFFFFFF;  // an empty slot of Section::byIndex
     bool added = false;
     std::uint32_t at = 0;  // line index, or index into Section::added
 };
@@ -155,8 +182,53 @@ struct Document::Section {
     std::uint32_t anchor = 0;  // last non-blank line: new keys follow it
     std::vector<Added> added;
     mutable bool indexed = false;
+    // The keys, folded. A decimal key ("1", "2", … as %d prints it) that is
+    // not far beyond those already held sits in byIndex at its index instead
+    // of in the hash table, so that the catalogue's runs over consecutive
+    // indexes read an array. A key is in one of the two, never in both.
     mutable std::unordered_map<std::string_view, KeyRef> keys;
+    mutable std::vector<KeyRef> byIndex;
+    mutable std::uint32_t indexedCount = 0;
+
+    bool empty() const { return keys.empty() && indexedCount == 0; }
+    // The text after the '=' of an added key's line.
+    std::string_view addedValue(std::uint32_t at) const {
+        return std::string_view(added[at].content).substr(added[at].valueBegin);
+    }
+    // The key's entry, or nothing; key is trimmed.
+    const KeyRef* find(std::string_view key) const;
+    // Adds a key that find does not know; key is trimmed and folded, and
+    // stays valid as long as the document.
+    void insert(std::string_view key, KeyRef ref) const;
 };
+
+const Document::KeyRef* Document::Section::find(std::string_view key) const {
+    std::int32_t index;
+    if (parseIndex(key, index)) {
+        if (size_t(index) < byIndex.size() && byIndex[size_t(index)].at != KeyRef::none) {
+            return &byIndex[size_t(index)];
+        }
+        if (keys.empty()) return nullptr;
+    }
+    auto it = needsFold(key) ? keys.find(fold(key)) : keys.find(key);
+    return it == keys.end() ? nullptr : &it->second;
+}
+
+void Document::Section::insert(std::string_view key, KeyRef ref) const {
+    std::int32_t index;
+    // The bound keeps the array within a small multiple of the keys it holds.
+    if (parseIndex(key, index) && size_t(index) <= 2 * size_t(indexedCount) + 1024) {
+        if (size_t(index) >= byIndex.size()) {
+            // Grown geometrically: keys mostly come in ascending order.
+            byIndex.resize(std::max(size_t(index) + 1, 2 * byIndex.size()),
+                           KeyRef{false, KeyRef::none});
+        }
+        byIndex[size_t(index)] = ref;
+        ++indexedCount;
+    } else {
+        keys.emplace(key, ref);
+    }
+}
 
 Document::Document() : raw_(std::make_unique<std::string>()) {}
 Document::Document(Document&&) noexcept = default;
@@ -310,61 +382,76 @@ std::string_view Document::originalText(std::uint32_t line) const {
 std::string_view Document::lineText(const KeyRef& ref) const {
     if (ref.added) return {};
     const Line& l = lines_[ref.at];
-    if (l.replaced >= 0) return replaced_[size_t(l.replaced)];
+    if (l.replaced >= 0) return replacedText(l.replaced);
     return originalText(ref.at);
 }
 
 Document::Section* Document::findSection(std::string_view name) const {
-    name = trim(name);
-    auto it =
-        needsFold(name) ? sectionByName_.find(fold(name)) : sectionByName_.find(std::string(name));
-    return it == sectionByName_.end() ? nullptr : it->second;
+    // The catalogue's operations alternate between three sections; the last
+    // found of each query spelling answers again without hashing.
+    for (const auto& [query, section] : recentSections_)
+        if (section != nullptr && query == name) return section;
+    std::string_view trimmed = trim(name);
+    auto it = needsFold(trimmed) ? sectionByName_.find(fold(trimmed))
+                                 : sectionByName_.find(std::string(trimmed));
+    if (it == sectionByName_.end()) return nullptr;
+    auto& slot = recentSections_[recentNext_++ % recentSections_.size()];
+    slot = {std::string(name), it->second};
+    return it->second;
 }
 
 const std::unordered_map<std::string_view, Document::KeyRef>& Document::keysOf(
     const Section& s) const {
     if (s.indexed) return s.keys;
     s.indexed = true;
-    s.keys.reserve(s.endLine - s.firstLine);
     for (std::uint32_t n = s.firstLine; n < s.endLine; ++n) {
         const Line& l = lines_[n];
         if (l.kind != kindKey) continue;
         std::string_view key = originalText(n).substr(l.keyBegin, l.keyLength);
         if (needsFold(key)) key = folded_.emplace_back(fold(key));
-        s.keys.try_emplace(key, KeyRef{false, n});
+        if (s.find(key) == nullptr) s.insert(key, KeyRef{false, n});  // the first one wins
     }
     return s.keys;
 }
 
 std::optional<std::string> Document::get(std::string_view section, std::string_view key) const {
+    std::string value;
+    if (!get(section, key, value)) return std::nullopt;
+    return value;
+}
+
+bool Document::get(std::string_view section, std::string_view key, std::string& value) const {
     const Section* s = findSection(section);
-    if (s == nullptr) return std::nullopt;
-    const auto& keys = keysOf(*s);
-    key = trim(key);
-    auto it = needsFold(key) ? keys.find(fold(key)) : keys.find(key);
-    if (it == keys.end()) return std::nullopt;
-    const KeyRef& ref = it->second;
-    std::string_view content;
-    size_t valueBegin;
-    if (ref.added) {
-        const auto& a = s->added[ref.at];
-        content = a.content;
-        valueBegin = a.valueBegin;
-    } else {
-        content = lineText(ref);
-        valueBegin = lines_[ref.at].valueBegin;
-    }
-    return std::string(valueOf(content.substr(valueBegin)));
+    if (s == nullptr) return false;
+    keysOf(*s);
+    const KeyRef* found = s->find(trim(key));
+    if (found == nullptr) return false;
+    const std::string_view raw = found->added
+                                     ? s->addedValue(found->at)
+                                     : lineText(*found).substr(lines_[found->at].valueBegin);
+    value.assign(valueOf(raw));
+    return true;
 }
 
 void Document::set(std::string_view section, std::string_view key, std::string_view value) {
-    const std::string name = sanitise(section);
-    const std::string keyText = sanitise(key);
-    const std::string v = sanitise(value);
-    if (get(name, keyText) == v) return;
+    std::string nameBuffer, keyBuffer, valueBuffer;
+    const std::string_view name = sanitise(section, nameBuffer);
+    const std::string_view trimmedKey = trim(sanitise(key, keyBuffer));
+    const std::string_view v = sanitise(value, valueBuffer);
 
     Section* s = findSection(name);
-    if (s == nullptr) {
+    const KeyRef* found = nullptr;
+    if (s != nullptr) {
+        keysOf(*s);
+        found = s->find(trimmedKey);
+        // Writing the value the key already holds changes nothing.
+        if (found != nullptr) {
+            const std::string_view raw =
+                found->added ? s->addedValue(found->at)
+                             : lineText(*found).substr(lines_[found->at].valueBegin);
+            if (valueOf(raw) == v) return;
+        }
+    } else {
         auto& added = sections_.emplace_back(std::make_unique<Section>());
         s = added.get();
         s->name = std::string(trim(name));
@@ -372,25 +459,22 @@ void Document::set(std::string_view section, std::string_view key, std::string_v
         s->indexed = true;
         sectionByName_.emplace(fold(trim(name)), s);
     }
-    const auto& keys = keysOf(*s);
-    const std::string_view trimmedKey = trim(keyText);
-    auto it = keys.find(fold(trimmedKey));
     modified_ = true;
-    if (it == keys.end()) {
+    if (found == nullptr) {
         std::string line(trimmedKey);
         line += '=';
         auto valueBegin = std::uint32_t(line.size());
-        line += encodeValue(v);
+        appendValue(line, v);
         s->added.push_back({std::move(line), valueBegin});
-        s->keys.emplace(folded_.emplace_back(fold(trimmedKey)),
-                        KeyRef{true, std::uint32_t(s->added.size() - 1)});
+        s->insert(folded_.emplace_back(fold(trimmedKey)),
+                  KeyRef{true, std::uint32_t(s->added.size() - 1)});
         return;
     }
-    const KeyRef ref = it->second;
+    const KeyRef ref = *found;
     if (ref.added) {
         auto& a = s->added[ref.at];
         a.content.resize(a.valueBegin);
-        a.content += encodeValue(v);
+        appendValue(a.content, v);
         return;
     }
     // Keep the line's own spelling of the key and the blanks after the '='.
@@ -398,26 +482,39 @@ void Document::set(std::string_view section, std::string_view key, std::string_v
     std::string_view old = lineText(ref);
     size_t keep = l.valueBegin;
     while (keep < old.size() && isBlank(old[keep])) ++keep;
-    std::string line(old.substr(0, keep));
-    line += encodeValue(v);
+    // New contents go to one growing buffer: a change touching every line
+    // then costs no allocation per line. The line is built aside first, as
+    // its old contents may lie in that same buffer.
+    std::string& line = scratch_;
+    line.assign(old.substr(0, keep));
+    appendValue(line, v);
+    const std::pair<std::uint32_t, std::uint32_t> span{std::uint32_t(edits_.size()),
+                                                       std::uint32_t(line.size())};
+    edits_ += line;
     if (l.replaced >= 0) {
-        replaced_[size_t(l.replaced)] = std::move(line);
+        replaced_[size_t(l.replaced)] = span;
     } else {
         l.replaced = std::int32_t(replaced_.size());
-        replaced_.push_back(std::move(line));
+        replaced_.push_back(span);
     }
 }
 
 bool Document::sectionHasKeys(std::string_view section) const {
     const Section* s = findSection(section);
-    return s != nullptr && !keysOf(*s).empty();
+    if (s == nullptr) return false;
+    keysOf(*s);
+    return !s->empty();
 }
 
 std::int32_t Document::highestIndex(std::string_view section) const {
     const Section* s = findSection(section);
     if (s == nullptr) return 0;
+    const auto& keys = keysOf(*s);
     std::int32_t highest = 0;
-    for (const auto& [key, ref] : keysOf(*s)) {
+    for (size_t i = s->byIndex.size(); highest == 0 && i-- > 0;) {
+        if (s->byIndex[i].at != KeyRef::none) highest = std::int32_t(i);
+    }
+    for (const auto& [key, ref] : keys) {
         std::int32_t index;
         if (parseIndex(key, index)) highest = std::max(highest, index);
     }
@@ -440,6 +537,15 @@ std::string Document::serialise() const {
         }
     };
     bool atLineStart = true;
+    // Ends the last line written before a new line follows it. In a UTF-16
+    // file that ends in an odd byte, that byte is first completed to a lone
+    // low surrogate, which reads as the same '?' as the odd byte did, so that
+    // the new lines start on a whole code unit.
+    auto endLastLine = [&] {
+        if (atLineStart) return;
+        if (wide && out.size() % 2 != 0) out += '\xDC';
+        out += crlf;
+    };
 
     // Sections that receive new keys, in the order of their anchor lines.
     std::vector<const Section*> anchored;
@@ -460,7 +566,7 @@ std::string Document::serialise() const {
         } else if (l.replaced < 0) {
             out.append(raw, rawBegin, rawEnds_[n] - rawBegin);
         } else {
-            emit(replaced_[size_t(l.replaced)]);
+            emit(replacedText(l.replaced));
             if (!converted) {
                 out += l.eol == eolCrLf ? "\r\n"
                        : l.eol == eolCr ? "\r"
@@ -477,7 +583,7 @@ std::string Document::serialise() const {
         if (converted) rawBegin = rawEnds_[n];
         for (; next != anchored.end() && (*next)->anchor == n; ++next) {
             for (const auto& a : (*next)->added) {
-                if (!atLineStart) out += crlf;
+                endLastLine();
                 emit(a.content);
                 out += crlf;
                 atLineStart = true;
@@ -486,7 +592,7 @@ std::string Document::serialise() const {
     }
     for (const auto& s : sections_) {
         if (!s->isNew) continue;
-        if (!atLineStart) out += crlf;
+        endLastLine();
         emit("[" + s->name + "]");
         out += crlf;
         for (const auto& a : s->added) {

@@ -8,6 +8,7 @@
 // written back in their own encoding.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -34,6 +35,8 @@ class Document {
 
     // The value under key, or nothing when the section or the key is absent.
     std::optional<std::string> get(std::string_view section, std::string_view key) const;
+    // The same into value, reusing its storage; false when absent.
+    bool get(std::string_view section, std::string_view key, std::string& value) const;
 
     // Stores value under key, adding the section and the key as needed. A
     // line break (CR LF, CR or LF) in the value becomes one space, and the
@@ -63,6 +66,10 @@ class Document {
     std::string_view lineText(const KeyRef& ref) const;
     std::string_view originalText(std::uint32_t line) const;
     const std::string& text() const { return text_ ? *text_ : *raw_; }
+    std::string_view replacedText(std::int32_t i) const {
+        return std::string_view(edits_).substr(replaced_[size_t(i)].first,
+                                               replaced_[size_t(i)].second);
+    }
 
     Encoding encoding_ = Encoding::gbk;
     bool modified_ = false;
@@ -70,11 +77,15 @@ class Document {
     std::unique_ptr<std::string> raw_;   // the file's bytes
     std::unique_ptr<std::string> text_;  // the lines as GBK (raw_ itself for GBK files)
     std::vector<Line> lines_;
-    std::vector<std::string> replaced_;   // new contents of changed lines
+    std::string edits_;  // new contents of changed lines, one after another
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> replaced_;  // spans of edits_
+    std::string scratch_;
     std::vector<std::uint32_t> rawEnds_;  // converted files: where each line's raw bytes end
     std::vector<std::unique_ptr<Section>> sections_;
     mutable std::unordered_map<std::string, Section*> sectionByName_;
     mutable std::deque<std::string> folded_;  // stable storage for folded names
+    mutable std::array<std::pair<std::string, Section*>, 4> recentSections_{};
+    mutable unsigned recentNext_ = 0;
 };
 
 }  // namespace quillory::profile

@@ -72,8 +72,9 @@ StoreResult<Document> load() {
 std::int32_t realEnd(const Document& doc) {
     std::int32_t highest = doc.highestIndex(nameSection);
     if (highest == INT32_MAX) --highest;
+    std::string name;
     for (std::int32_t k = 1; k <= highest; ++k) {
-        if (doc.get(nameSection, keyOf(k)) == endMarker) return k;
+        if (doc.get(nameSection, keyOf(k), name) && name == endMarker) return k;
     }
     return highest + 1;
 }
@@ -206,13 +207,13 @@ StoreResult<> removeProject() {
         if (selectedIndex < 1 || selectedIndex >= end) return refusal(selectToDelete);
         Text* shifted[] = {&shiftName, &shiftBrief, &shiftPath};
         for (std::int32_t k = selectedIndex; k != end; ++k) {
+            const std::string from = keyOf(k + 1), to = keyOf(k);
             for (size_t s = 0; s < 3; ++s) {
-                auto next = doc.get(sections[s], keyOf(k + 1));
                 // The last step brings the end marker down, also where the
                 // file had none to bring.
-                *shifted[s] =
-                    next ? std::move(*next) : Text(k + 1 == end ? endMarker : selectToDelete);
-                doc.set(sections[s], keyOf(k), *shifted[s]);
+                if (!doc.get(sections[s], from, *shifted[s]))
+                    *shifted[s] = k + 1 == end ? endMarker : selectToDelete;
+                doc.set(sections[s], to, *shifted[s]);
             }
         }
         return {};

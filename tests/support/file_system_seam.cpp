@@ -40,8 +40,9 @@ void SeamControl::shortenWrite(int n, int thenError) {
     afterShort_ = thenError;
 }
 
-void SeamControl::failNext(Call call, int error) {
+void SeamControl::failNext(Call call, int error, bool persistent) {
     failKind_ = true;
+    persistent_ = persistent;
     kind_ = call;
     error_ = error;
 }
@@ -62,7 +63,7 @@ int SeamControl::answer(Call call) {
     ++calls_;
     ++counts_[call];
     if (calls_ == failAt_ || (failKind_ && call == kind_)) {
-        failKind_ = false;
+        failKind_ = persistent_ && call == kind_;
         injected_ = true;
         return error_;
     }

@@ -25,8 +25,8 @@ class SeamControl {
     // Makes the nth write from now store half its bytes, and the write after
     // it fail with thenError (0: succeed), as a disk that fills up does.
     void shortenWrite(int n, int thenError = ENOSPC);
-    // Fails the next call of that kind with error.
-    void failNext(files::seam::Call call, int error);
+    // Fails the next call of that kind with error; every such call when persistent.
+    void failNext(files::seam::Call call, int error, bool persistent = false);
     void clearFaults();
 
     int calls() const { return calls_; }
@@ -47,6 +47,7 @@ class SeamControl {
     int shortAt_ = 0;
     int afterShort_ = 0;
     bool failKind_ = false;
+    bool persistent_ = false;
     files::seam::Call kind_{};
     bool injected_ = false;
     std::map<files::seam::Call, int> counts_;
