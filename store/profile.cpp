@@ -538,12 +538,13 @@ std::string Document::serialise() const {
     };
     bool atLineStart = true;
     // Ends the last line written before a new line follows it. In a UTF-16
-    // file that ends in an odd byte, that byte is first completed to a lone
-    // low surrogate, which reads as the same '?' as the odd byte did, so that
-    // the new lines start on a whole code unit.
+    // file that ends in an odd byte, that byte is first completed to a high
+    // surrogate, which the line end after it leaves alone, so it reads as the
+    // same one '?' as the odd byte did (a low surrogate could pair with a
+    // high one before it), and the new lines start on a whole code unit.
     auto endLastLine = [&] {
         if (atLineStart) return;
-        if (wide && out.size() % 2 != 0) out += '\xDC';
+        if (wide && out.size() % 2 != 0) out += '\xD8';
         out += crlf;
     };
 
