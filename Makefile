@@ -4,8 +4,13 @@ SHELL := /bin/bash
 .DEFAULT_GOAL := test
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
-BUILD_PACKAGES := cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
+BUILD_PACKAGES := cmake ninja-build g++ pkg-config libgtk-3-dev libgtest-dev libgmock-dev \
+  libbenchmark-dev
+RUN_PACKAGES := fonts-wqy-zenhei fonts-arphic-ukai
 FUZZ_PACKAGES := clang libclang-rt-14-dev
+# The end-to-end tests: a virtual screen, a user's keyboard and mouse, and an
+# outside reader of the live widgets (the accessibility bus).
+E2E_PACKAGES := xvfb xdotool dbus at-spi2-core python3-gi gir1.2-atspi-2.0
 
 # $(call install,packages): installs the packages that are missing.
 define install
@@ -17,10 +22,10 @@ define install
 	fi
 endef
 
-.PHONY: test deps build asan fuzz bench
+.PHONY: run test deps build asan bench
 
 deps:
-	$(call install,$(BUILD_PACKAGES) $(FUZZ_PACKAGES))
+	$(call install,$(BUILD_PACKAGES) $(RUN_PACKAGES) $(FUZZ_PACKAGES) $(E2E_PACKAGES))
 
 build: deps
 	cmake --preset linux
@@ -29,6 +34,19 @@ build: deps
 asan: deps
 	cmake --preset asan
 	cmake --build --preset asan
+
+# Starts the program; its catalogue lies beside it, in build/linux.
+run:
+	$(call install,$(BUILD_PACKAGES) $(RUN_PACKAGES))
+	cmake --preset linux
+	cmake --build --preset linux --target quillory
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "make run needs a graphical display, and none is set (DISPLAY is empty)."; \
+	  echo "Run it from a desktop session, or start a virtual one first:"; \
+	  echo "  Xvfb :1 & DISPLAY=:1 make run"; \
+	  exit 1; \
+	fi
+	build/linux/quillory
 
 # Every test layer: the tests on the normal build, again under the address
 # and undefined-behaviour sanitizers, then a bounded fuzzing campaign.
