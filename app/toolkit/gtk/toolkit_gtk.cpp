@@ -164,10 +164,11 @@ GtkWidget* clipBox(GtkWidget* child, int width, int height) {
 
 void finishDestroy(Instance* inst);
 
-// The user closed the window (close box, Alt+F4, Escape): it goes at once.
-gboolean onDelete(GtkWidget*, GdkEvent*, gpointer data) {
+// The user closed the window (close box, Alt+F4, Escape): it goes at once,
+// unless a modal window above it has it disabled.
+gboolean onDelete(GtkWidget* window, GdkEvent*, gpointer data) {
     auto* inst = static_cast<Instance*>(data);
-    if (!inst->destroying) {
+    if (!inst->destroying && gtk_widget_get_sensitive(window)) {
         inst->destroying = true;
         finishDestroy(inst);
     }
