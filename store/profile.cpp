@@ -521,6 +521,29 @@ std::int32_t Document::highestIndex(std::string_view section) const {
     return highest;
 }
 
+std::int32_t Document::firstIndexHolding(std::string_view section, std::string_view value) const {
+    const Section* s = findSection(section);
+    if (s == nullptr) return 0;
+    const auto& keys = keysOf(*s);
+    auto holds = [&](const KeyRef& ref) {
+        const std::string_view raw =
+            ref.added ? s->addedValue(ref.at) : lineText(ref).substr(lines_[ref.at].valueBegin);
+        return valueOf(raw) == value;
+    };
+    std::int32_t first = 0;
+    for (size_t i = 1; i < s->byIndex.size(); ++i) {
+        if (s->byIndex[i].at != KeyRef::none && holds(s->byIndex[i])) {
+            first = std::int32_t(i);
+            break;
+        }
+    }
+    for (const auto& [key, ref] : keys) {
+        std::int32_t index;
+        if (parseIndex(key, index) && (first == 0 || index < first) && holds(ref)) first = index;
+    }
+    return first;
+}
+
 std::string Document::serialise() const {
     const std::string& raw = *raw_;
     const bool converted = encoding_ != Encoding::gbk;

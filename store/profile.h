@@ -49,6 +49,8 @@ class Document {
     // The highest index whose decimal key ("1", "2", … as %d prints it) is
     // present in the section; 0 when there is none.
     std::int32_t highestIndex(std::string_view section) const;
+    // The lowest such index whose value is value; 0 when there is none.
+    std::int32_t firstIndexHolding(std::string_view section, std::string_view value) const;
 
     std::string serialise() const;
     bool modified() const { return modified_; }

@@ -60,6 +60,7 @@ Failure refusal(std::string_view message) {
 }
 
 const char endMarkerAsName[] = "项目名不能为“没了”。";
+const char catalogueFull[] = "项目编号已用到最大，无法再添加项目。";
 
 StoreResult<Document> load() {
     auto snapshot = files::readWhole(ProjectStore::filePath());
@@ -72,11 +73,8 @@ StoreResult<Document> load() {
 std::int32_t realEnd(const Document& doc) {
     std::int32_t highest = doc.highestIndex(nameSection);
     if (highest == INT32_MAX) --highest;
-    std::string name;
-    for (std::int32_t k = 1; k <= highest; ++k) {
-        if (doc.get(nameSection, keyOf(k), name) && name == endMarker) return k;
-    }
-    return highest + 1;
+    const std::int32_t marker = doc.firstIndexHolding(nameSection, endMarker);
+    return marker != 0 && marker <= highest ? marker : highest + 1;
 }
 
 // One transaction: lock, read afresh, edit, commit once if anything changed.
@@ -160,18 +158,17 @@ StoreResult<> appendProject(std::string_view name, std::string_view brief, std::
     if (name == endMarker) return refusal(endMarkerAsName);
     return change([&](Document& doc) -> StoreResult<> {
         const std::int32_t k = realEnd(doc);
+        if (k == INT32_MAX) return refusal(catalogueFull);
         // Projects hidden behind an end marker in the middle (files written
-        // before such names were refused) move up one, so the new end marker
-        // lands on none of them.
+        // before such names were refused): everything above the end moves up
+        // one, so the new end marker lands on none of them.
         auto behind = doc.get(nameSection, keyOf(k + 1));
         if (behind && *behind != endMarker) {
-            std::int32_t last = k + 1;
-            const std::int32_t highest = doc.highestIndex(nameSection);
-            while (last < highest && doc.get(nameSection, keyOf(last)) != endMarker) ++last;
-            for (std::int32_t j = last; j > k; --j) {
-                for (auto section : sections) {
-                    auto moved = doc.get(section, keyOf(j));
-                    if (moved) {
+            for (auto section : sections) {
+                const std::int32_t highest = doc.highestIndex(section);
+                if (highest == INT32_MAX) return refusal(catalogueFull);
+                for (std::int32_t j = highest; j > k; --j) {
+                    if (auto moved = doc.get(section, keyOf(j))) {
                         doc.set(section, keyOf(j + 1), *moved);
                     } else if (doc.get(section, keyOf(j + 1))) {
                         doc.set(section, keyOf(j + 1), error);
@@ -206,13 +203,14 @@ StoreResult<> removeProject() {
         end = realEnd(doc);
         if (selectedIndex < 1 || selectedIndex >= end) return refusal(selectToDelete);
         Text* shifted[] = {&shiftName, &shiftBrief, &shiftPath};
+        // Where the catalogue ends without an end marker, the last step
+        // brings one down all the same, in every section.
+        const bool noEndMarker = !doc.get(nameSection, keyOf(end));
         for (std::int32_t k = selectedIndex; k != end; ++k) {
             const std::string from = keyOf(k + 1), to = keyOf(k);
             for (size_t s = 0; s < 3; ++s) {
-                // The last step brings the end marker down, also where the
-                // file had none to bring.
                 if (!doc.get(sections[s], from, *shifted[s]))
-                    *shifted[s] = k + 1 == end ? endMarker : selectToDelete;
+                    *shifted[s] = k + 1 == end && noEndMarker ? endMarker : selectToDelete;
                 doc.set(sections[s], to, *shifted[s]);
             }
         }

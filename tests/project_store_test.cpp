@@ -207,6 +207,26 @@ TEST(ProjectStore, AppendKeepsProjectsHiddenBehindAnEndMarker) {
     EXPECT_EQ(readBytes(folder.catalogue()),
               sectionsOf({"甲", "新", "没了", "丙", "没了"}, {"一", "新简", "没了", "三", "没了"},
                          {"p1", "新路", "没了", "p3", "没了"}));
+
+    // Behind a second end marker lies a further project; it survives too.
+    writeBytes(folder.catalogue(), sectionsOf({"甲", "没了", "乙", "没了", "丙", "没了"},
+                                              {"一", "没了", "二", "没了", "三", "没了"},
+                                              {"p1", "没了", "p2", "没了", "p3", "没了"}));
+    ASSERT_TRUE(ProjectStore::appendProject("新", "新简", "新路").ok());
+    EXPECT_EQ(readBytes(folder.catalogue()),
+              sectionsOf({"甲", "新", "没了", "乙", "没了", "丙", "没了"},
+                         {"一", "新简", "没了", "二", "没了", "三", "没了"},
+                         {"p1", "新路", "没了", "p2", "没了", "p3", "没了"}));
+}
+
+TEST(ProjectStore, AppendRefusesWhenNoIndexIsLeft) {
+    TempFolder folder;
+    const std::string file = "[项目名]\r\n2147483647=甲\r\n";
+    writeBytes(folder.catalogue(), file);
+    auto appended = ProjectStore::appendProject("乙", "二", "p2");
+    ASSERT_FALSE(appended.ok());
+    EXPECT_EQ(appended.error().kind, Failure::Kind::refused);
+    EXPECT_EQ(readBytes(folder.catalogue()), file);
 }
 
 TEST(ProjectStore, RemovalMovesLaterProjectsDown) {
@@ -240,6 +260,18 @@ TEST(ProjectStore, RemovalMovesLaterProjectsDown) {
         EXPECT_EQ(shiftName, end) << c.what;
         EXPECT_EQ(walkCount(), int(c.before.size() - 1)) << c.what;
     }
+}
+
+TEST(ProjectStore, RemovalMovesTheFallbackIntoSectionsThatLackTheEndKey) {
+    TempFolder folder;
+    writeBytes(folder.catalogue(),
+               sectionsOf({"甲", "乙", "没了"}, {"一", "二"}, {"p1", "p2", "没了"}));
+    ASSERT_EQ(walkCount(), 2);
+    selectedIndex = 2;
+    ASSERT_TRUE(ProjectStore::removeProject().ok());
+    EXPECT_EQ(
+        readBytes(folder.catalogue()),
+        sectionsOf({"甲", "没了", "没了"}, {"一", "请选中要删除的项目"}, {"p1", "没了", "没了"}));
 }
 
 TEST(ProjectStore, RemovalOfTheLastProjectWithoutEndMarkerEndsTheCatalogue) {
