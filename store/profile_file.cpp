@@ -192,13 +192,22 @@ FileResult<Snapshot> readWhole(const std::filesystem::path& file) {
     return snapshot;
 }
 
-FileResult<> commit(const std::filesystem::path& file, std::string_view bytes, Hidden hidden) {
-    // What the old file carries over: its permissions and its hidden attribute.
+FileResult<> commit(const std::filesystem::path& link, std::string_view bytes, Hidden hidden) {
+    // A catalogue reached through a symbolic link is replaced where it lies.
+    std::filesystem::path file = link;
+    std::error_code ec;
+    if (std::filesystem::is_symlink(link, ec)) {
+        auto real = std::filesystem::weakly_canonical(link, ec);
+        if (!ec) file = real;
+    }
+    // What the old file carries over: its permissions and its hidden
+    // attribute. It is opened for writing so that a file the user may not
+    // change is refused, not replaced behind its back.
     bool oldExists = false;
     mode_t mode = 0666;
     std::uint32_t attributes = 0;
     bool haveAttributes = false;
-    if (int old = sysOpen(file, O_RDONLY); old >= 0) {
+    if (int old = sysOpen(file, O_RDWR); old >= 0) {
         struct stat st {};
         if (sysFstat(old, st) != 0) {
             int e = errno;
@@ -272,7 +281,15 @@ FileResult<Lock> lock(const std::filesystem::path& file, int patienceMs) {
 bool isLeftover(const std::filesystem::path& file, const std::filesystem::path& candidate) {
     const std::string prefix = file.filename().string() + '.';
     const std::string name = candidate.filename().string();
-    return name.size() > prefix.size() + 4 && name.starts_with(prefix) && name.ends_with(".tmp");
+    if (!name.starts_with(prefix) || !name.ends_with(".tmp")) return false;
+    const std::string_view middle =
+        std::string_view(name).substr(prefix.size(), name.size() - prefix.size() - 4);
+    const size_t dash = middle.find('-');
+    auto digits = [](std::string_view s) {
+        return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    return dash != std::string_view::npos && digits(middle.substr(0, dash)) &&
+           digits(middle.substr(dash + 1));
 }
 
 void removeLeftovers(const std::filesystem::path& file) {

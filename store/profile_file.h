@@ -38,7 +38,9 @@ enum class Hidden { keep, set };
 // Replaces the file with bytes: a new file in the same folder, written,
 // flushed, given the old file's permissions and hidden attribute (or the
 // hidden attribute, with Hidden::set), then renamed over the old one. On any
-// failure the old file stays as it was and the new one is removed.
+// failure the old file stays as it was and the new one is removed. A file
+// that may not be written is refused; a symbolic link keeps pointing at the
+// replaced file.
 FileResult<> commit(const std::filesystem::path& file, std::string_view bytes, Hidden hidden);
 
 // An exclusive lock on the side file "<file>.lock", held until destroyed.
@@ -62,7 +64,7 @@ FileResult<Lock> lock(const std::filesystem::path& file, int patienceMs = 2000);
 // writing one. Run it while holding the lock, so no live writer loses its own.
 void removeLeftovers(const std::filesystem::path& file);
 
-// True for the name of such a leftover of file.
+// True for the name of such a leftover of file: "<name>.<pid>-<number>.tmp".
 bool isLeftover(const std::filesystem::path& file, const std::filesystem::path& candidate);
 
 std::filesystem::path executableDirectory();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -122,12 +124,57 @@ TEST(ProfileFile, LeftoversOfACrashAreRecognisedAndRemoved) {
     writeBytes(dir / (base + ".lock"), "");
     writeBytes(dir / "other.ini.1-2.tmp", "not ours");
     writeBytes(dir / (base + ".tmp"), "no name part");
+    writeBytes(dir / (base + ".mine.tmp"), "a user's own file");
     removeLeftovers(file);
+    EXPECT_TRUE(std::filesystem::exists(dir / (base + ".mine.tmp")));
     EXPECT_FALSE(std::filesystem::exists(dir / (base + ".4242-17.tmp")));
     EXPECT_TRUE(std::filesystem::exists(dir / (base + ".lock")));
     EXPECT_TRUE(std::filesystem::exists(dir / "other.ini.1-2.tmp"));
     EXPECT_TRUE(std::filesystem::exists(dir / (base + ".tmp")));
     EXPECT_EQ(readBytes(file), "catalogue");
+}
+
+TEST(ProfileFile, ASymbolicLinkKeepsPointingAtTheCatalogue) {
+    TempFolder folder;
+    const auto real = folder.path() / "elsewhere.ini";
+    writeBytes(real, "old");
+    std::filesystem::create_symlink(real, folder.catalogue());
+    ASSERT_TRUE(commit(folder.catalogue(), "new", Hidden::keep).ok());
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.catalogue()));
+    EXPECT_EQ(readBytes(real), "new");
+    EXPECT_EQ(folder.strayFiles(), "elsewhere.ini ");
+}
+
+TEST(ProfileFile, AFileThatMayNotBeWrittenIsNotReplaced) {
+    // Read-only to everyone, in a folder anyone may write: a rename could
+    // replace it, and must not.
+    TempFolder folder;
+    writeBytes(folder.catalogue(), "old");
+    chmod(folder.catalogue().c_str(), 0444);
+    chmod(folder.path().c_str(), 0777);
+    auto attempt = [&] {
+        auto r = commit(folder.catalogue(), "new", Hidden::keep);
+        return r.ok() ? 1 : r.error().code == EACCES ? 0 : 2;
+    };
+    int outcome;
+    if (geteuid() != 0) {
+        outcome = attempt();
+    } else {
+        // Root may write anything: try as an ordinary user.
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+            _exit(attempt());
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        outcome = WEXITSTATUS(status);
+    }
+    EXPECT_EQ(outcome, 0);
+    EXPECT_EQ(readBytes(folder.catalogue()), "old");
+    EXPECT_EQ(folder.strayFiles(), "");
 }
 
 TEST(ProfileFile, TheExecutableDirectoryHoldsThisTest) {
