@@ -80,7 +80,11 @@ void onListItemSelected() {
     auto path = ProjectStore::readField(texts::pathSection, selectedIndex, texts::error);
     setText(layout, "简介", brief ? brief.value() : Text(texts::error));
     setText(layout, "路径", path ? path.value() : Text(texts::error));
-    if (!brief) showFailure(brief.error());
+    if (!brief) {
+        showFailure(brief.error());
+    } else if (!path) {
+        showFailure(path.error());
+    }
 }
 
 void onExitClicked() {

@@ -268,6 +268,17 @@ class MainWindowEndToEnd(unittest.TestCase):
         self.assertEqual(p.text_of("路径"), "")
         self.assertEqual(p.text_of("项目数值"), "3")
 
+        # Tabbing round into the list again selects nothing either.
+        for _ in range(9):
+            before = p.focused()
+            p.key("Tab")
+            wait_for(lambda: p.focused() not in (before, None), "the focus to move on")
+            if p.focused() == "列表框1":
+                break
+        self.assertEqual(p.focused(), "列表框1")
+        self.assertEqual(p.selected_rows(), 0)
+        self.assertEqual(p.text_of("简介"), "")
+
         # Escape ends the program normally, whatever has the focus.
         p.key("Escape")
         self.assertEqual(p.process.wait(timeout=10), 0)

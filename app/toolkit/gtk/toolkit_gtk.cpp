@@ -40,7 +40,7 @@ std::string toDisplay(std::string_view gbkText) {
 Text fromDisplay(const char* utf8Text) {
     std::string out;
     for (const char* p = utf8Text ? utf8Text : ""; *p; ++p) {
-        if (*p == '\n') out += '\r';
+        if (*p == '\n' && (out.empty() || out.back() != '\r')) out += '\r';
         out += *p;
     }
     return gbk(out.c_str());
@@ -260,9 +260,9 @@ gboolean listInputStarts(GtkWidget* view, GdkEvent* event, gpointer data) {
     return FALSE;
 }
 
-gboolean listInputEnds(GtkWidget*, GdkEvent*, gpointer data) {
+// Runs after every event, also one the tree view's own handler stopped.
+void listInputEnds(GtkWidget*, GdkEvent*, gpointer data) {
     static_cast<ControlWidget*>(data)->userInput = false;
-    return FALSE;
 }
 
 // A sunken box of the control's size that scrolls its child vertically only.
@@ -292,8 +292,7 @@ GtkWidget* makeList(ControlWidget& c) {
     g_signal_connect(sel, "changed", G_CALLBACK(onSelectionChanged), &c);
     g_signal_connect(view, "button-press-event", G_CALLBACK(listInputStarts), &c);
     g_signal_connect(view, "key-press-event", G_CALLBACK(listInputStarts), &c);
-    g_signal_connect_after(view, "button-press-event", G_CALLBACK(listInputEnds), &c);
-    g_signal_connect_after(view, "key-press-event", G_CALLBACK(listInputEnds), &c);
+    g_signal_connect(view, "event-after", G_CALLBACK(listInputEnds), &c);
     c.widget = view;
     return sunkenScroller(view, GTK_POLICY_AUTOMATIC, *c.layout);
 }
@@ -464,13 +463,24 @@ void loadModal(const Window& window) {
         gtk_widget_set_sensitive(other->window, FALSE);
     }
     Instance* inst = build(window, true);
-    if (!inst) return;
+    if (!inst) {
+        for (auto [other, wasSensitive] : disabled) gtk_widget_set_sensitive(other, wasSensitive);
+        return;
+    }
     inst->disabled = std::move(disabled);
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
     inst->modalLoop = loop;
     if (window.onCreated) window.onCreated();
-    if (!inst->destroying) show(inst);
-    g_main_loop_run(loop);
+    // The created handler may have destroyed the window already, and a
+    // message box's loop may have carried that out.
+    auto alive = [&] {
+        return std::any_of(instances.begin(), instances.end(),
+                           [&](const auto& i) { return i.get() == inst && !i->destroying; });
+    };
+    if (alive()) show(inst);
+    if (std::any_of(instances.begin(), instances.end(),
+                    [&](const auto& i) { return i.get() == inst; }))
+        g_main_loop_run(loop);
     g_main_loop_unref(loop);
 }
 
