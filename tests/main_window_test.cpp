@@ -1,6 +1,7 @@
 // The main window driven as a user would, on the headless toolkit.
 #include "windows/main_window.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -189,6 +190,13 @@ TEST_F(MainWindowTest, AFolderThatCannotBeWrittenIsReportedOnce) {
         EXPECT_TRUE(items(window, "列表框1").empty());
         EXPECT_EQ(toolkit::text(window, "项目数值"), "0");
     });
+    EXPECT_FALSE(std::filesystem::exists(folder.catalogue()));
+}
+
+TEST_F(MainWindowTest, AMainWindowThatCannotBeCreatedEndsTheProgramWithMinusOne) {
+    refuseWindows(true);
+    EXPECT_EXIT(AppFrame::run(), ::testing::ExitedWithCode(255),
+                ::testing::HasSubstr(std::string("[错误] 无法创建主窗口")));
     EXPECT_FALSE(std::filesystem::exists(folder.catalogue()));
 }
 

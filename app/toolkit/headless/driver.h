@@ -54,7 +54,12 @@ struct MessageBoxShown {
     std::string_view owner;  // caption of the owning window; empty for none
 };
 // Message boxes shown so far; each is closed at once with its OK button.
+// Each is also written to standard error, where a test of a process that
+// ends right after its box can still read it.
 const std::vector<MessageBoxShown>& messageBoxes();
+
+// Makes every further load fail, as when the system cannot create a window.
+void refuseWindows(bool refuse);
 
 // Forgets every window, script and message box: a fresh start.
 void reset();

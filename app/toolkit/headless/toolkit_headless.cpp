@@ -1,6 +1,7 @@
 // The toolkit in memory, for tests: windows and controls are plain records,
 // the user is the driver, and message loops run the driver's scripts.
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <memory>
@@ -32,6 +33,7 @@ struct WindowState {
 std::vector<std::unique_ptr<WindowState>> windows;  // bottom to top
 std::map<const Window*, std::deque<std::function<void()>>> scripts;
 std::vector<headless::MessageBoxShown> boxes;
+bool refusing = false;
 bool mainLoopStarted = false;
 
 std::string name(const Window& w) {
@@ -123,6 +125,7 @@ void runHandler(const ControlState& c) {
 
 bool load(const Window& window) {
     if (find(window)) return true;
+    if (refusing) return false;
     auto& s = build(window);
     if (window.onCreated) window.onCreated();
     s.shown = true;
@@ -189,6 +192,8 @@ void messageBox(std::string_view text, std::string_view caption, Icon icon) {
     for (auto& s : windows)
         if (!s->destroying && s->shown) owner = s->layout->caption;
     boxes.push_back({Text(text), Text(caption), icon, owner});
+    std::fprintf(stderr, "[%.*s] %.*s\n", int(caption.size()), caption.data(), int(text.size()),
+                 text.data());
 }
 
 void runMainLoop() {
@@ -301,7 +306,12 @@ const std::vector<MessageBoxShown>& messageBoxes() {
     return boxes;
 }
 
+void refuseWindows(bool refuse) {
+    refusing = refuse;
+}
+
 void reset() {
+    refusing = false;
     windows.clear();
     scripts.clear();
     boxes.clear();
