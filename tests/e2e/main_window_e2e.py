@@ -45,6 +45,8 @@ def wait_for(condition, what, timeout=15.0):
     while True:
         try:
             value = condition()
+        except AssertionError:
+            raise
         except Exception:  # the tree may change under the reader
             value = None
         if value:
@@ -73,6 +75,10 @@ class Screen:
         os.close(read)
         self.env = dict(os.environ, DISPLAY=":" + number.decode().strip(), NO_AT_BRIDGE="0",
                         GTK_THEME="Adwaita", LANG="C.UTF-8")
+        # The display number comes a moment before every client is served.
+        wait_for(lambda: subprocess.run(["xdotool", "getdisplaygeometry"], env=self.env,
+                                        capture_output=True).returncode == 0,
+                 "the virtual screen to take clients")
         self.bus = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
                                     env=self.env, stderr=subprocess.DEVNULL)
 
@@ -99,7 +105,9 @@ class Program:
 
     def __init__(self, folder):
         self.env = SCREEN_SESSION.env
-        self.process = subprocess.Popen([os.path.join(folder, "quillory")], cwd="/", env=self.env)
+        self.exe = os.path.join(folder, "quillory")
+        self.attempts = 0
+        self._start()
         try:
             self.app = wait_for(self._find_app, "the program on the accessibility bus")
             self.frame = wait_for(lambda: self._frame(), "the main window")
@@ -108,7 +116,25 @@ class Program:
             self.close()
             raise
 
+    def _start(self):
+        self.attempts += 1
+        # A file, not a pipe: a full pipe would stall the program.
+        self.log = tempfile.TemporaryFile()
+        self.process = subprocess.Popen([self.exe], cwd="/", env=self.env, stderr=self.log)
+
     def _find_app(self):
+        if self.process.poll() is not None:
+            self.log.seek(0)
+            message = self.log.read().decode(errors="replace")
+            # Under heavy load the virtual screen now and then refuses a new
+            # client, and the program says it has no display: the screen's
+            # fault, not the program's, so it is started again.
+            if self.process.returncode == 255 and "DISPLAY" in message and self.attempts < 3:
+                sys.stderr.write("the screen refused the program; starting it again\n")
+                self._start()
+                return None
+            raise AssertionError("the program ended at start-up with %d: %s"
+                                 % (self.process.returncode, message))
         desktop = Atspi.get_desktop(0)
         for i in range(desktop.get_child_count()):
             app = desktop.get_child_at_index(i)
