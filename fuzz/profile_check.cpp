@@ -20,6 +20,9 @@ constexpr size_t maxLookups = 64;
 // Longest edited value taken from the input.
 constexpr size_t maxValue = 48;
 
+// The reading rules below are the check's own, written apart from the
+// engine's on purpose: an oracle that shared the engine's helpers would share
+// their mistakes too.
 bool isLead(char c) {
     auto b = static_cast<unsigned char>(c);
     return b >= 0x81 && b <= 0xFE;
