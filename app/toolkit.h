@@ -25,6 +25,7 @@ enum Style : unsigned {
     multiLine = 1u << 0,          // edit box: wraps, scrolls down as it grows, Enter adds a line
     wordWrap = 1u << 1,           // label: wraps, lines drawn from the top
     verticallyCentred = 1u << 2,  // label: one line, centred from top to bottom
+    noPrefix = 1u << 3,           // label: shows "&" as it is, never as a mnemonic
 };
 
 struct Font {
@@ -85,7 +86,11 @@ void destroy(const Window& window);
 
 bool isOpen(const Window& window);
 
+// A character that GBK cannot hold reads as '?'; check unsavableCharacter
+// before storing a control's text.
 Text text(const Window& window, std::string_view control);
+// The first character in the control's text that GBK cannot hold; 0 if none.
+char32_t unsavableCharacter(const Window& window, std::string_view control);
 void setText(const Window& window, std::string_view control, std::string_view text);
 
 void clearList(const Window& window, std::string_view control);
@@ -101,6 +106,10 @@ enum class Icon { information, warning, error };
 
 // A modal message box owned by the topmost window of the program, or by none.
 void messageBox(std::string_view text, std::string_view caption, Icon icon);
+// The same, for a text that names a character GBK cannot hold: before, the
+// character, after.
+void messageBox(std::string_view before, char32_t character, std::string_view after,
+                std::string_view caption, Icon icon);
 
 // Runs until the last window of the program has gone.
 void runMainLoop();

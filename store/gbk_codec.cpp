@@ -85,7 +85,49 @@ std::string convert(const char* to, const char* from, std::string_view in, size_
 
 #endif
 
+// Decodes the UTF-8 character at s[i] and moves i past it; U+FFFD for a
+// broken sequence, which then covers one byte.
+char32_t nextCharacter(std::string_view s, size_t& i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char lead = byte(i);
+    const size_t length = lead < 0x80   ? 1
+                          : lead < 0xC2 ? 0
+                          : lead < 0xE0 ? 2
+                          : lead < 0xF0 ? 3
+                          : lead < 0xF5 ? 4
+                                        : 0;
+    if (length == 1) return s[i++];
+    char32_t c = length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+    bool whole = length != 0 && i + length <= s.size();
+    for (size_t k = 1; whole && k < length; ++k) {
+        whole = (byte(i + k) & 0xC0) == 0x80;
+        c = (c << 6) | (byte(i + k) & 0x3F);
+    }
+    const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (!whole || c < least[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        ++i;
+        return 0xFFFD;
+    }
+    i += length;
+    return c;
+}
+
 }  // namespace
+
+char32_t firstOutsideGbk(std::string_view utf8) {
+    // Back and forth: a text GBK holds comes back unchanged. Only a text that
+    // does not is searched character by character.
+    if (gbkToUtf8(utf8ToGbk(utf8)) == utf8) return 0;
+    for (size_t i = 0; i < utf8.size();) {
+        const size_t start = i;
+        const char32_t c = nextCharacter(utf8, i);
+        if (c < 0x80) continue;
+        if (c == 0xFFFD) return c;
+        const std::string one(utf8.substr(start, i - start));
+        if (gbkToUtf8(utf8ToGbk(one)) != one) return c;
+    }
+    return 0;
+}
 
 #ifdef _WIN32
 std::string utf8ToGbk(std::string_view utf8) {

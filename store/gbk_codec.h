@@ -13,4 +13,8 @@ std::string gbkToUtf8(std::string_view gbk);
 std::string utf16leToGbk(std::string_view utf16le);
 std::string gbkToUtf16le(std::string_view gbk);
 
+// The first character of a UTF-8 text that GBK cannot hold, or 0 when GBK
+// holds all of it. A broken UTF-8 sequence counts as U+FFFD.
+char32_t firstOutsideGbk(std::string_view utf8);
+
 }  // namespace quillory::codec

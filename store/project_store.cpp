@@ -55,8 +55,8 @@ Failure fileFailure(const files::FileError& e) {
     return Failure{Failure::Kind::file, e.code, std::move(what)};
 }
 
-Failure refusal(std::string_view message) {
-    return Failure{Failure::Kind::refused, 0, Text(message)};
+Failure refusal(std::string_view message, Failure::Kind kind = Failure::Kind::refused) {
+    return Failure{kind, 0, Text(message)};
 }
 
 const char endMarkerAsName[] = "项目名不能为“没了”。";
@@ -188,7 +188,7 @@ StoreResult<> appendProject(std::string_view name, std::string_view brief, std::
 StoreResult<> updateProject(std::int32_t index, std::string_view name, std::string_view brief,
                             std::string_view path) {
     return change([&](Document& doc) -> StoreResult<> {
-        if (index < 1 || index >= realEnd(doc)) return refusal(selectToModify);
+        if (index < 1 || index >= realEnd(doc)) return refusal(selectToModify, Failure::Kind::noProject);
         if (name == endMarker) return refusal(endMarkerAsName);
         doc.set(nameSection, keyOf(index), name);
         doc.set(briefSection, keyOf(index), brief);
@@ -201,7 +201,7 @@ StoreResult<> removeProject() {
     std::int32_t end = 0;
     auto removed = change([&](Document& doc) -> StoreResult<> {
         end = realEnd(doc);
-        if (selectedIndex < 1 || selectedIndex >= end) return refusal(selectToDelete);
+        if (selectedIndex < 1 || selectedIndex >= end) return refusal(selectToDelete, Failure::Kind::noProject);
         Text* shifted[] = {&shiftName, &shiftBrief, &shiftPath};
         // Where the catalogue ends without an end marker, the last step
         // brings one down all the same, in every section.

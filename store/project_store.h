@@ -17,7 +17,9 @@
 namespace quillory {
 
 struct Failure {
-    enum class Kind { file, refused };
+    // file: the file could not be read or written; refused: the texts cannot
+    // be stored; noProject: the index names no listed project.
+    enum class Kind { file, refused, noProject };
     Kind kind;
     int code;      // the errno of a file failure; 0 for a refusal
     Text message;  // for the user, in Chinese

@@ -10,6 +10,7 @@
 #include "app/state.h"
 #include "app/toolkit/headless/driver.h"
 #include "tests/support/file_system_seam.h"
+#include "tests/support/program.h"
 #include "tests/support/temp_folder.h"
 
 namespace quillory {
@@ -26,22 +27,7 @@ const std::vector<testing::Project> three = {{"甲项目", "第一个项目的�
                                              {"乙项目", "第二个", "D:\\乙"},
                                              {"丙项目", "第三个", "D:\\丙"}};
 
-class MainWindowTest : public ::testing::Test {
-  protected:
-    void SetUp() override { reset(); }
-    void TearDown() override { reset(); }
-
-    // Starts the program; the script acts on the main window, then leaves it.
-    int start(std::function<void()> script) {
-        whenShown(window, [script] {
-            script();
-            if (toolkit::isOpen(window)) click(window, "按钮3");
-        });
-        return AppFrame::run();
-    }
-
-    TempFolder folder;
-};
+using MainWindowTest = testing::ProgramTest;
 
 TEST_F(MainWindowTest, AFirstStartCreatesTheCatalogueAndListsNothing) {
     EXPECT_EQ(start([&] {

@@ -296,11 +296,12 @@ TEST(ProjectStore, StaleSelectionsAreRefusedWithoutWriting) {
         selectedIndex = stale;
         auto removed = ProjectStore::removeProject();
         ASSERT_FALSE(removed.ok()) << stale;
-        EXPECT_EQ(removed.error().kind, Failure::Kind::refused);
+        EXPECT_EQ(removed.error().kind, Failure::Kind::noProject);
         EXPECT_EQ(removed.error().message, "请选中要删除的项目");
         EXPECT_EQ(selectedIndex, stale);
         auto updated = ProjectStore::updateProject(stale, "x", "y", "z");
         ASSERT_FALSE(updated.ok()) << stale;
+        EXPECT_EQ(updated.error().kind, Failure::Kind::noProject);
         EXPECT_EQ(updated.error().message, "请选中要修改的项目");
     }
     // Another program removes project 3 after this one listed it.

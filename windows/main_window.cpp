@@ -5,6 +5,11 @@
 #include "app/state.h"
 #include "app/texts.h"
 #include "store/project_store.h"
+#include "windows/about_window.h"
+#include "windows/add_project_window.h"
+#include "windows/delete_project_window.h"
+#include "windows/modify_project_window.h"
+#include "windows/notices.h"
 
 namespace quillory::MainWindow {
 namespace {
@@ -17,12 +22,12 @@ constexpr Control controls[] = {
     {"列表框1",    Kind::listBox, 16,  48,  248,  144,    "",         plain, {}, {}, onListItemSelected},
     {"简介",       Kind::editBox, 16,  232, 248,  136,    "",         multiLine},
     {"路径",       Kind::editBox, 16,  408, 400,  40,     ""},
-    {"添加项目",   Kind::button,  296, 76,  104,  24,     "添加项目"},
-    {"删除项目",   Kind::button,  296, 180, 104,  24,     "删除项目"},
+    {"添加项目",   Kind::button,  296, 76,  104,  24,     "添加项目", plain, {}, {}, onAddClicked},
+    {"删除项目",   Kind::button,  296, 180, 104,  24,     "删除项目", plain, {}, {}, onDeleteClicked},
     {"按钮3",      Kind::button,  296, 320, 104,  40,     "退出",     plain, {}, {}, onExitClicked},
     {"更新列表",   Kind::button,  296, 24,  104,  24,     "更新列表", plain, {}, {}, refreshList},
-    {"修改项目",   Kind::button,  296, 128, 104,  24,     "修改项目"},
-    {"关于",       Kind::button,  296, 232, 104,  24,     "关于"},
+    {"修改项目",   Kind::button,  296, 128, 104,  24,     "修改项目", plain, {}, {}, onModifyClicked},
+    {"关于",       Kind::button,  296, 232, 104,  24,     "关于",     plain, {}, {}, onAboutClicked},
     {"标签3",      Kind::label,   24,  16,  56,   24,     "列表：",   verticallyCentred},
     {"标签1",      Kind::label,   24,  200, 128,  24,     "简介：",   verticallyCentred},
     {"标签2",      Kind::label,   24,  384, 128,  24,     "路径：",   verticallyCentred},
@@ -30,10 +35,6 @@ constexpr Control controls[] = {
     {"项目数值",   Kind::label,   352, 280, 56,   24,     "项目数值", verticallyCentred},
 };
 // clang-format on
-
-void showFailure(const Failure& failure) {
-    messageBox(failure.message, texts::error, Icon::error);
-}
 
 // The list refilled from the file and both boxes emptied.
 StoreResult<> refill() {
@@ -55,15 +56,15 @@ void onCreated() {
     auto walked = refill();
     // One failure is shown once: a file that cannot be read fails both.
     if (!initialised) {
-        showFailure(initialised.error());
+        notices::showFailure(initialised.error());
     } else if (!walked) {
-        showFailure(walked.error());
+        notices::showFailure(walked.error());
     }
     showCount();
 }
 
 void refreshList() {
-    if (auto walked = refill(); !walked) showFailure(walked.error());
+    if (auto walked = refill(); !walked) notices::showFailure(walked.error());
 }
 
 void showCount() {
@@ -81,10 +82,26 @@ void onListItemSelected() {
     setText(layout, "简介", brief ? brief.value() : Text(texts::error));
     setText(layout, "路径", path ? path.value() : Text(texts::error));
     if (!brief) {
-        showFailure(brief.error());
+        notices::showFailure(brief.error());
     } else if (!path) {
-        showFailure(path.error());
+        notices::showFailure(path.error());
     }
+}
+
+void onAddClicked() {
+    loadModal(AddProjectWindow::layout);
+}
+
+void onModifyClicked() {
+    loadModal(ModifyProjectWindow::layout);
+}
+
+void onDeleteClicked() {
+    loadModal(DeleteWarningWindow::layout);
+}
+
+void onAboutClicked() {
+    loadModal(AboutWindow::layout);
 }
 
 void onExitClicked() {

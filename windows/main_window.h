@@ -10,6 +10,10 @@ extern const toolkit::Window layout;
 
 void onCreated();
 void onListItemSelected();
+void onAddClicked();
+void onModifyClicked();
+void onDeleteClicked();
+void onAboutClicked();
 void onExitClicked();
 
 // Routines the other windows call, also while this one lies disabled.

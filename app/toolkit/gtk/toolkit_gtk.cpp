@@ -506,22 +506,32 @@ bool isOpen(const Window& window) {
     return find(window) != nullptr;
 }
 
-Text text(const Window& window, std::string_view name) {
-    ControlWidget* c = control(window, name);
+namespace {
+// What the control shows, in UTF-8 with GTK's LF line breaks.
+std::string shown(ControlWidget* c) {
     if (!c) return {};
-    if (GTK_IS_ENTRY(c->widget)) return gbk(gtk_entry_get_text(GTK_ENTRY(c->widget)));
+    if (GTK_IS_ENTRY(c->widget)) return gtk_entry_get_text(GTK_ENTRY(c->widget));
     if (GTK_IS_TEXT_VIEW(c->widget)) {
         GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(c->widget));
         GtkTextIter start, end;
         gtk_text_buffer_get_bounds(buffer, &start, &end);
         gchar* s = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
-        Text t = fromDisplay(s);
+        std::string out(s);
         g_free(s);
-        return t;
+        return out;
     }
-    if (GTK_IS_LABEL(c->widget)) return gbk(gtk_label_get_text(GTK_LABEL(c->widget)));
-    if (GTK_IS_BUTTON(c->widget)) return gbk(gtk_button_get_label(GTK_BUTTON(c->widget)));
+    if (GTK_IS_LABEL(c->widget)) return gtk_label_get_text(GTK_LABEL(c->widget));
+    if (GTK_IS_BUTTON(c->widget)) return gtk_button_get_label(GTK_BUTTON(c->widget));
     return {};
+}
+}  // namespace
+
+Text text(const Window& window, std::string_view name) {
+    return fromDisplay(shown(control(window, name)).c_str());
+}
+
+char32_t unsavableCharacter(const Window& window, std::string_view name) {
+    return codec::firstOutsideGbk(shown(control(window, name)));
 }
 
 void setText(const Window& window, std::string_view name, std::string_view value) {
@@ -592,7 +602,8 @@ int selection(const Window& window, std::string_view name) {
     return row;
 }
 
-void messageBox(std::string_view text, std::string_view caption, Icon icon) {
+namespace {
+void showBox(const std::string& utf8Text, std::string_view caption, Icon icon) {
     if (!gdk_display_get_default()) return;
     Instance* owner = topmost();
     GtkMessageType type = icon == Icon::error     ? GTK_MESSAGE_ERROR
@@ -600,10 +611,22 @@ void messageBox(std::string_view text, std::string_view caption, Icon icon) {
                                                   : GTK_MESSAGE_INFO;
     GtkWidget* box =
         gtk_message_dialog_new(owner ? GTK_WINDOW(owner->window) : nullptr, GTK_DIALOG_MODAL, type,
-                               GTK_BUTTONS_OK, "%s", toDisplay(text).c_str());
+                               GTK_BUTTONS_OK, "%s", utf8Text.c_str());
     gtk_window_set_title(GTK_WINDOW(box), utf8(caption).c_str());
     gtk_dialog_run(GTK_DIALOG(box));
     gtk_widget_destroy(box);
+}
+}  // namespace
+
+void messageBox(std::string_view text, std::string_view caption, Icon icon) {
+    showBox(toDisplay(text), caption, icon);
+}
+
+void messageBox(std::string_view before, char32_t character, std::string_view after,
+                std::string_view caption, Icon icon) {
+    char one[8] = {};
+    g_unichar_to_utf8(gunichar(character), one);
+    showBox(toDisplay(before) + one + toDisplay(after), caption, icon);
 }
 
 void runMainLoop() {

@@ -35,6 +35,10 @@ enum class Key { tab, shiftTab, enter, space, escape, down, up };
 void click(const Window& window, std::string_view control);
 void select(const Window& window, std::string_view control, int row);
 void type(const Window& window, std::string_view control, std::string_view text);
+// Selects all of the box's text and deletes it.
+void erase(const Window& window, std::string_view control);
+// Types one character that GBK cannot hold; the box shows it as '?'.
+void type(const Window& window, std::string_view control, char32_t unsavable);
 void press(const Window& window, Key key);
 void closeBox(const Window& window);
 
@@ -52,6 +56,7 @@ struct MessageBoxShown {
     Text text, caption;
     Icon icon;
     std::string_view owner;  // caption of the owning window; empty for none
+    char32_t character = 0;  // a character GBK cannot hold, shown as '?' in text
 };
 // Message boxes shown so far; each is closed at once with its OK button.
 // Each is also written to standard error, where a test of a process that

@@ -17,6 +17,7 @@ struct ControlState {
     Text text;
     std::vector<std::pair<Text, std::int32_t>> items;
     int selected = -1;
+    std::vector<char32_t> unsavable;  // typed characters GBK cannot hold, in order
 };
 
 struct WindowState {
@@ -88,7 +89,7 @@ bool runScript(const Window& w) {
 WindowState& build(const Window& w) {
     auto s = std::make_unique<WindowState>();
     s->layout = &w;
-    for (const auto& c : w.controls) s->controls.push_back({&c, Text(c.text), {}, -1});
+    for (const auto& c : w.controls) s->controls.push_back({&c, Text(c.text), {}, -1, {}});
     for (size_t i = 0; i < s->controls.size(); ++i) {
         if (isTabStop(s->controls[i])) {
             s->focus = int(i);
@@ -161,8 +162,15 @@ Text text(const Window& window, std::string_view c) {
     return control(window, c).text;
 }
 
+char32_t unsavableCharacter(const Window& window, std::string_view c) {
+    auto& s = control(window, c);
+    return s.unsavable.empty() ? 0 : s.unsavable.front();
+}
+
 void setText(const Window& window, std::string_view c, std::string_view text) {
-    control(window, c).text = Text(text);
+    auto& s = control(window, c);
+    s.text = Text(text);
+    s.unsavable.clear();
 }
 
 void clearList(const Window& window, std::string_view c) {
@@ -187,13 +195,24 @@ int selection(const Window& window, std::string_view c) {
     return control(window, c).selected;
 }
 
-void messageBox(std::string_view text, std::string_view caption, Icon icon) {
+namespace {
+void showBox(std::string_view text, std::string_view caption, Icon icon, char32_t character) {
     std::string_view owner;
     for (auto& s : windows)
         if (!s->destroying && s->shown) owner = s->layout->caption;
-    boxes.push_back({Text(text), Text(caption), icon, owner});
+    boxes.push_back({Text(text), Text(caption), icon, owner, character});
     std::fprintf(stderr, "[%.*s] %.*s\n", int(caption.size()), caption.data(), int(text.size()),
                  text.data());
+}
+}  // namespace
+
+void messageBox(std::string_view text, std::string_view caption, Icon icon) {
+    showBox(text, caption, icon, 0);
+}
+
+void messageBox(std::string_view before, char32_t character, std::string_view after,
+                std::string_view caption, Icon icon) {
+    showBox(Text(before) + '?' + Text(after), caption, icon, character);
 }
 
 void runMainLoop() {
@@ -232,6 +251,18 @@ void type(const Window& window, std::string_view c, std::string_view text) {
     auto& s = control(window, c);
     if (s.layout->kind != Kind::editBox) throw NotPossible("not an edit box: " + std::string(c));
     s.text += text;
+}
+
+void erase(const Window& window, std::string_view c) {
+    type(window, c, "");
+    auto& s = control(window, c);
+    s.text.clear();
+    s.unsavable.clear();
+}
+
+void type(const Window& window, std::string_view c, char32_t unsavable) {
+    type(window, c, "?");
+    control(window, c).unsavable.push_back(unsavable);
 }
 
 void press(const Window& window, Key key) {
