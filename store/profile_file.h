@@ -69,6 +69,9 @@ bool isLeftover(const std::filesystem::path& file, const std::filesystem::path& 
 
 std::filesystem::path executableDirectory();
 
+// The folder that holds file; "." for a bare name.
+std::filesystem::path folderOf(const std::filesystem::path& file);
+
 // The seam under every call above.
 namespace seam {
 
