@@ -57,12 +57,21 @@ struct ControlWidget {
     bool programmatic = false;
 };
 
+// A window that a modal load disabled. GTK takes the focus away from a
+// window as it turns insensitive, so the control that had it is noted, to
+// have it back when the window is enabled again.
+struct Disabled {
+    GtkWidget* window;
+    bool wasSensitive;
+    GtkWidget* focus;
+};
+
 struct Instance {
     const Window* layout = nullptr;
     GtkWidget* window = nullptr;
     std::vector<std::unique_ptr<ControlWidget>> controls;
     GMainLoop* modalLoop = nullptr;
-    std::vector<std::pair<GtkWidget*, bool>> disabled;  // windows this one's load disabled
+    std::vector<Disabled> disabled;  // windows this one's load disabled
     bool destroying = false;
 };
 
@@ -159,6 +168,9 @@ GtkWidget* clipBox(GtkWidget* child, int width, int height) {
         gtk_viewport_set_shadow_type(GTK_VIEWPORT(viewport), GTK_SHADOW_NONE);
     gtk_widget_set_size_request(scroller, width, height);
     gtk_widget_set_size_request(child, width, height);
+    // A scrolled window takes the focus itself when its child cannot: a
+    // window of labels alone would show a focused box that is no control.
+    gtk_widget_set_can_focus(scroller, FALSE);
     return scroller;
 }
 
@@ -425,11 +437,22 @@ void show(Instance* inst) {
     gtk_widget_show(inst->window);
 }
 
-void finishDestroy(Instance* inst) {
-    for (auto [window, wasSensitive] : inst->disabled) {
-        for (auto& other : instances)
-            if (other->window == window) gtk_widget_set_sensitive(window, wasSensitive);
+// Enables a disabled window that is still open, and gives the focus back to
+// the control that had it. The noted focus is only compared with the live
+// controls, never followed: it may name a widget that is gone.
+void enable(const Disabled& d) {
+    for (auto& other : instances) {
+        if (other->window != d.window) continue;
+        gtk_widget_set_sensitive(d.window, d.wasSensitive);
+        if (!d.wasSensitive) return;
+        for (auto& c : other->controls)
+            if (c->widget == d.focus) gtk_window_set_focus(GTK_WINDOW(d.window), d.focus);
+        return;
     }
+}
+
+void finishDestroy(Instance* inst) {
+    for (const auto& d : inst->disabled) enable(d);
     GMainLoop* loop = inst->modalLoop;
     gtk_widget_destroy(inst->window);
     instances.erase(std::find_if(instances.begin(), instances.end(),
@@ -457,14 +480,15 @@ void loadModal(const Window& window) {
         gtk_window_present(GTK_WINDOW(open->window));
         return;
     }
-    std::vector<std::pair<GtkWidget*, bool>> disabled;
+    std::vector<Disabled> disabled;
     for (auto& other : instances) {
-        disabled.emplace_back(other->window, gtk_widget_get_sensitive(other->window));
+        disabled.push_back({other->window, bool(gtk_widget_get_sensitive(other->window)),
+                            gtk_window_get_focus(GTK_WINDOW(other->window))});
         gtk_widget_set_sensitive(other->window, FALSE);
     }
     Instance* inst = build(window, true);
     if (!inst) {
-        for (auto [other, wasSensitive] : disabled) gtk_widget_set_sensitive(other, wasSensitive);
+        for (const auto& d : disabled) enable(d);
         return;
     }
     inst->disabled = std::move(disabled);
