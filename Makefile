@@ -57,3 +57,14 @@ test: build asan
 
 bench: build
 	build/linux/bench/quillory_bench
+
+# The Windows program, cross-built: build/windows/Quillory.exe, one file that
+# needs no installation. The preset also needs what its test programs are
+# configured with: Wine (the toolchain runs them) and GoogleTest's sources.
+WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix wine64 libgtest-dev
+
+.PHONY: windows
+windows:
+	$(call install,$(WINDOWS_PACKAGES))
+	cmake --preset windows
+	cmake --build --preset windows --target Quillory
