@@ -14,5 +14,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Test programs run under Wine, in the build's own prefix.
-find_program(QUILLORY_WINE wine64 wine REQUIRED)
+# Debian's wine64 package puts its loader in /usr/lib/wine, outside PATH.
+find_program(QUILLORY_WINE NAMES wine64 wine PATHS /usr/lib/wine REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${QUILLORY_WINE})

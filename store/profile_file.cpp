@@ -1,6 +1,8 @@
 // The parts of the file layer that every platform shares.
 #include "store/profile_file.h"
 
+#include <string>
+#include <string_view>
 #include <system_error>
 
 namespace quillory::files {
@@ -11,17 +13,28 @@ std::filesystem::path folderOf(const std::filesystem::path& file) {
 }
 
 bool isLeftover(const std::filesystem::path& file, const std::filesystem::path& candidate) {
-    const std::string prefix = file.filename().string() + '.';
-    const std::string name = candidate.filename().string();
-    if (!name.starts_with(prefix) || !name.ends_with(".tmp")) return false;
-    const std::string_view middle =
-        std::string_view(name).substr(prefix.size(), name.size() - prefix.size() - 4);
-    const size_t dash = middle.find('-');
-    auto digits = [](std::string_view s) {
-        return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+    // Compared in the platform's own encoding of names, which holds every name
+    // the folder may have.
+    using Name = std::filesystem::path::string_type;
+    using Char = Name::value_type;
+    const Name prefix = file.filename().native() + Char('.');
+    const Name suffix = std::filesystem::path(".tmp").native();
+    const Name name = candidate.filename().native();
+    if (name.size() < prefix.size() + suffix.size() || !name.starts_with(prefix) ||
+        !name.ends_with(suffix)) {
+        return false;
+    }
+    const std::basic_string_view<Char> middle = std::basic_string_view<Char>(name).substr(
+        prefix.size(), name.size() - prefix.size() - suffix.size());
+    const size_t dash = middle.find(Char('-'));
+    auto digits = [](std::basic_string_view<Char> s) {
+        if (s.empty()) return false;
+        for (Char c : s) {
+            if (c < Char('0') || c > Char('9')) return false;
+        }
+        return true;
     };
-    return dash != std::string_view::npos && digits(middle.substr(0, dash)) &&
-           digits(middle.substr(dash + 1));
+    return dash != middle.npos && digits(middle.substr(0, dash)) && digits(middle.substr(dash + 1));
 }
 
 void removeLeftovers(const std::filesystem::path& file) {

@@ -18,7 +18,11 @@ enum class Step { read, lock, write };
 
 struct FileError {
     Step step;
-    int code;  // an errno value; EBUSY when the lock was not had in time
+    // An errno value; EBUSY when the lock was not had in time. Windows errors
+    // are given as errno values too: access denied is EACCES, a full disk
+    // ENOSPC, a write-protected disk EROFS, a sharing or lock violation EBUSY,
+    // a missing file or folder ENOENT, anything else EIO.
+    int code;
 };
 
 template <class T = void>
@@ -36,25 +40,34 @@ FileResult<Snapshot> readWhole(const std::filesystem::path& file);
 enum class Hidden { keep, set };
 
 // Replaces the file with bytes: a new file in the same folder, written,
-// flushed, given the old file's permissions and hidden attribute (or the
-// hidden attribute, with Hidden::set), then renamed over the old one. On any
-// failure the old file stays as it was and the new one is removed. A file
-// that may not be written is refused; a symbolic link keeps pointing at the
-// replaced file.
+// flushed, given the old file's permissions (POSIX) and attributes (with
+// Hidden::set, the hidden attribute added), then renamed over the old one.
+// On any failure the old file stays as it was and the new one is removed. A
+// file that may not be written is refused; a symbolic link keeps pointing at
+// the replaced file.
 FileResult<> commit(const std::filesystem::path& file, std::string_view bytes, Hidden hidden);
+
+// An open file of the platform: a descriptor on POSIX, a HANDLE on Windows.
+#ifdef _WIN32
+using Handle = void*;
+inline constexpr Handle noHandle = nullptr;
+#else
+using Handle = int;
+inline constexpr Handle noHandle = -1;
+#endif
 
 // An exclusive lock on the side file "<file>.lock", held until destroyed.
 // The side file is created hidden and is never removed.
 class Lock {
   public:
-    Lock(Lock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Lock(Lock&& other) noexcept : handle_(std::exchange(other.handle_, noHandle)) {}
     Lock& operator=(Lock&&) = delete;
     ~Lock();
 
   private:
     friend FileResult<Lock> lock(const std::filesystem::path&, int);
-    explicit Lock(int fd) : fd_(fd) {}
-    int fd_;
+    explicit Lock(Handle handle) : handle_(handle) {}
+    Handle handle_;
 };
 
 // A lock not had within patienceMs milliseconds fails with EBUSY.
@@ -83,9 +96,11 @@ inline constexpr int shortWrite = -1;
 
 struct Hooks {
     std::function<int(Call)> fail;
-    // FAT attributes of an open file (0x02 is hidden); nonzero return is an errno.
-    std::function<int(int fd, std::uint32_t& attributes)> getAttributes;
-    std::function<int(int fd, std::uint32_t attributes)> setAttributes;
+    // Attributes of an open file, FAT's on POSIX and the file's own on
+    // Windows, which share their low bits (0x02 is hidden); nonzero return
+    // is an errno.
+    std::function<int(Handle file, std::uint32_t& attributes)> getAttributes;
+    std::function<int(Handle file, std::uint32_t attributes)> setAttributes;
 };
 
 // The hooks in force; tests replace members and restore them with reset().

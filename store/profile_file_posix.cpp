@@ -18,14 +18,14 @@ namespace quillory::files {
 namespace seam {
 namespace {
 
-int realGetAttributes(int fd, std::uint32_t& attributes) {
+int realGetAttributes(Handle fd, std::uint32_t& attributes) {
     __u32 a = 0;
     if (ioctl(fd, FAT_IOCTL_GET_ATTRIBUTES, &a) != 0) return errno;
     attributes = a;
     return 0;
 }
 
-int realSetAttributes(int fd, std::uint32_t attributes) {
+int realSetAttributes(Handle fd, std::uint32_t attributes) {
     __u32 a = attributes;
     return ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &a) == 0 ? 0 : errno;
 }
@@ -245,7 +245,7 @@ FileResult<> commit(const std::filesystem::path& link, std::string_view bytes, H
 }
 
 Lock::~Lock() {
-    if (fd_ >= 0) ::close(fd_);
+    if (handle_ != noHandle) ::close(handle_);
 }
 
 FileResult<Lock> lock(const std::filesystem::path& file, int patienceMs) {

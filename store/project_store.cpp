@@ -27,7 +27,9 @@ Text reasonFor(int code) {
         case EPERM:
             return "没有访问权限";
         case ENOSPC:
+#ifdef EDQUOT  // Windows has no quotas in errno
         case EDQUOT:
+#endif
             return "磁盘空间不足";
         case EROFS:
             return "磁盘或文件夹是只读的";

@@ -1,27 +1,69 @@
 #include "tests/support/file_system_seam.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
+#endif
 
 #include <cerrno>
+#include <optional>
 
 namespace quillory::testing {
 
 using files::seam::Call;
 
+namespace {
+
+using FileKey = std::pair<std::uint64_t, std::uint64_t>;
+
+#ifdef _WIN32
+std::optional<FileKey> keyOf(files::Handle file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
+    return FileKey{info.dwVolumeSerialNumber,
+                   (std::uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+std::optional<FileKey> keyOf(const std::filesystem::path& file) {
+    // No access asked: the file's identity only, whoever holds it open.
+    HANDLE h = CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    auto key = keyOf(h);
+    CloseHandle(h);
+    return key;
+}
+#else
+std::optional<FileKey> keyOf(files::Handle fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return std::nullopt;
+    return FileKey{st.st_dev, st.st_ino};
+}
+
+std::optional<FileKey> keyOf(const std::filesystem::path& file) {
+    struct stat st {};
+    if (stat(file.c_str(), &st) != 0) return std::nullopt;
+    return FileKey{st.st_dev, st.st_ino};
+}
+#endif
+
+}  // namespace
+
 SeamControl::SeamControl() {
     auto& h = files::seam::hooks();
     h.fail = [this](Call call) { return answer(call); };
-    h.getAttributes = [this](int fd, std::uint32_t& a) {
-        struct stat st {};
-        if (fstat(fd, &st) != 0) return errno;
-        auto it = attributes_.find(st.st_ino);
+    h.getAttributes = [this](files::Handle file, std::uint32_t& a) {
+        auto key = keyOf(file);
+        if (!key) return EIO;
+        auto it = attributes_.find(*key);
         a = it == attributes_.end() ? 0 : it->second;
         return 0;
     };
-    h.setAttributes = [this](int fd, std::uint32_t a) {
-        struct stat st {};
-        if (fstat(fd, &st) != 0) return errno;
-        attributes_[st.st_ino] = a;
+    h.setAttributes = [this](files::Handle file, std::uint32_t a) {
+        auto key = keyOf(file);
+        if (!key) return EIO;
+        attributes_[*key] = a;
         return 0;
     };
 }
@@ -81,15 +123,14 @@ int SeamControl::answer(Call call) {
 }
 
 std::uint32_t SeamControl::attributesOf(const std::filesystem::path& file) const {
-    struct stat st {};
-    if (stat(file.c_str(), &st) != 0) return 0;
-    auto it = attributes_.find(st.st_ino);
+    auto key = keyOf(file);
+    if (!key) return 0;
+    auto it = attributes_.find(*key);
     return it == attributes_.end() ? 0 : it->second;
 }
 
 void SeamControl::setAttributesOf(const std::filesystem::path& file, std::uint32_t attributes) {
-    struct stat st {};
-    if (stat(file.c_str(), &st) == 0) attributes_[st.st_ino] = attributes;
+    if (auto key = keyOf(file)) attributes_[*key] = attributes;
 }
 
 }  // namespace quillory::testing

@@ -1,13 +1,12 @@
 // Test control over the file-system seam: count the calls an operation
-// makes, fail one of them, and keep FAT attributes in memory so that the
+// makes, fail one of them, and keep the file attributes in memory so that the
 // hidden attribute can be checked on any file system.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <map>
+#include <utility>
 
 #include "store/profile_file.h"
 
@@ -51,7 +50,10 @@ class SeamControl {
     files::seam::Call kind_{};
     bool injected_ = false;
     std::map<files::seam::Call, int> counts_;
-    std::map<ino_t, std::uint32_t> attributes_;
+    // A file is known by its device and inode, or on Windows by its volume's
+    // serial number and its file index: both stay with a file that is renamed.
+    using FileKey = std::pair<std::uint64_t, std::uint64_t>;
+    std::map<FileKey, std::uint32_t> attributes_;
 };
 
 }  // namespace quillory::testing

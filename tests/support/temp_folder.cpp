@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 #include "app/state.h"
@@ -11,9 +12,24 @@
 namespace quillory::testing {
 
 TempFolder::TempFolder() {
+#ifdef _WIN32
+    // Windows has no mkdtemp: a random name, taken only if the folder is new.
+    std::random_device random;
+    for (;;) {
+        auto candidate =
+            std::filesystem::temp_directory_path() / ("quillory-" + std::to_string(random()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec)) {
+            path_ = candidate;
+            break;
+        }
+        if (ec) throw std::runtime_error("cannot create a temporary folder");
+    }
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "quillory-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
+#endif
     runDirectory = path_;
     resetState();
 }
