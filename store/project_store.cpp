@@ -190,7 +190,8 @@ StoreResult<> appendProject(std::string_view name, std::string_view brief, std::
 StoreResult<> updateProject(std::int32_t index, std::string_view name, std::string_view brief,
                             std::string_view path) {
     return change([&](Document& doc) -> StoreResult<> {
-        if (index < 1 || index >= realEnd(doc)) return refusal(selectToModify, Failure::Kind::noProject);
+        if (index < 1 || index >= realEnd(doc))
+            return refusal(selectToModify, Failure::Kind::noProject);
         if (name == endMarker) return refusal(endMarkerAsName);
         doc.set(nameSection, keyOf(index), name);
         doc.set(briefSection, keyOf(index), brief);
@@ -203,7 +204,8 @@ StoreResult<> removeProject() {
     std::int32_t end = 0;
     auto removed = change([&](Document& doc) -> StoreResult<> {
         end = realEnd(doc);
-        if (selectedIndex < 1 || selectedIndex >= end) return refusal(selectToDelete, Failure::Kind::noProject);
+        if (selectedIndex < 1 || selectedIndex >= end)
+            return refusal(selectToDelete, Failure::Kind::noProject);
         Text* shifted[] = {&shiftName, &shiftBrief, &shiftPath};
         // Where the catalogue ends without an end marker, the last step
         // brings one down all the same, in every section.
