@@ -11,6 +11,11 @@ FUZZ_PACKAGES := clang libclang-rt-14-dev
 # The end-to-end tests: a virtual screen, a user's keyboard and mouse, and an
 # outside reader of the live widgets (the accessibility bus).
 E2E_PACKAGES := xvfb xdotool dbus at-spi2-core python3-gi gir1.2-atspi-2.0
+# The Windows program, cross-built, and its tests under Wine: GoogleTest is
+# built from the sources libgtest-dev ships; fonts-wine draws Wine's title
+# bars, locales makes the GBK locale that sets Wine's code page to 936.
+WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix wine64 libgtest-dev
+WINE_TEST_PACKAGES := fonts-wine locales
 
 # $(call install,packages): installs the packages that are missing.
 define install
@@ -22,10 +27,11 @@ define install
 	fi
 endef
 
-.PHONY: run test deps build asan bench
+.PHONY: run test deps build asan windows-build bench
 
 deps:
-	$(call install,$(BUILD_PACKAGES) $(RUN_PACKAGES) $(FUZZ_PACKAGES) $(E2E_PACKAGES))
+	$(call install,$(BUILD_PACKAGES) $(RUN_PACKAGES) $(FUZZ_PACKAGES) $(E2E_PACKAGES) \
+	  $(WINDOWS_PACKAGES) $(WINE_TEST_PACKAGES))
 
 build: deps
 	cmake --preset linux
@@ -48,11 +54,17 @@ run:
 	fi
 	build/linux/quillory
 
+windows-build: deps
+	cmake --preset windows
+	cmake --build --preset windows
+
 # Every test layer: the tests on the normal build, again under the address
-# and undefined-behaviour sanitizers, then a bounded fuzzing campaign.
-test: build asan
+# and undefined-behaviour sanitizers, the Windows build's tests under Wine,
+# then a bounded fuzzing campaign.
+test: build asan windows-build
 	ctest --preset linux
 	ctest --preset asan
+	ctest --preset windows
 	fuzz/campaign.sh
 
 bench: build
@@ -61,8 +73,6 @@ bench: build
 # The Windows program, cross-built: build/windows/Quillory.exe, one file that
 # needs no installation. The preset also needs what its test programs are
 # configured with: Wine (the toolchain runs them) and GoogleTest's sources.
-WINDOWS_PACKAGES := cmake ninja-build g++-mingw-w64-x86-64-posix wine64 libgtest-dev
-
 .PHONY: windows
 windows:
 	$(call install,$(WINDOWS_PACKAGES))
