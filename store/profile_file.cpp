@@ -1,11 +1,35 @@
 // The parts of the file layer that every platform shares.
 #include "store/profile_file.h"
 
+#include <cerrno>
 #include <string>
 #include <string_view>
 #include <system_error>
 
 namespace quillory::files {
+
+namespace seam {
+
+Hooks& hooks() {
+    static Hooks h = defaults();
+    return h;
+}
+
+void reset() {
+    hooks() = defaults();
+}
+
+// A failure the hooks inject looks like the real call failing with that errno.
+bool injected(Call call) {
+    int e = hooks().fail(call);
+    if (e > 0) {
+        errno = e;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace seam
 
 std::filesystem::path folderOf(const std::filesystem::path& file) {
     auto folder = file.parent_path();

@@ -107,6 +107,12 @@ struct Hooks {
 Hooks& hooks();
 void reset();
 
+// The real calls of this platform, defined by its half of the file layer.
+Hooks defaults();
+
+// Asks the hooks about a call; true, with errno set, when it is to fail.
+bool injected(Call call);
+
 inline constexpr std::uint32_t hiddenAttribute = 0x02;
 
 }  // namespace seam

@@ -30,19 +30,10 @@ int realSetAttributes(Handle fd, std::uint32_t attributes) {
     return ioctl(fd, FAT_IOCTL_SET_ATTRIBUTES, &a) == 0 ? 0 : errno;
 }
 
-Hooks defaults() {
-    return Hooks{[](Call) { return 0; }, realGetAttributes, realSetAttributes};
-}
-
 }  // namespace
 
-Hooks& hooks() {
-    static Hooks h = defaults();
-    return h;
-}
-
-void reset() {
-    hooks() = defaults();
+Hooks defaults() {
+    return Hooks{[](Call) { return 0; }, realGetAttributes, realSetAttributes};
 }
 
 }  // namespace seam
@@ -50,17 +41,7 @@ void reset() {
 namespace {
 
 using seam::Call;
-
-// Each wrapper asks the seam first; a failure it injects looks like the real
-// call failing with that errno.
-bool injected(Call call) {
-    int e = seam::hooks().fail(call);
-    if (e > 0) {
-        errno = e;
-        return true;
-    }
-    return false;
-}
+using seam::injected;
 
 int sysOpen(const std::filesystem::path& p, int flags, mode_t mode = 0) {
     if (injected(Call::open)) return -1;

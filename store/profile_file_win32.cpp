@@ -80,19 +80,10 @@ int realSetAttributes(Handle file, std::uint32_t attributes) {
                : errnoFor(GetLastError());
 }
 
-Hooks defaults() {
-    return Hooks{[](Call) { return 0; }, realGetAttributes, realSetAttributes};
-}
-
 }  // namespace
 
-Hooks& hooks() {
-    static Hooks h = defaults();
-    return h;
-}
-
-void reset() {
-    hooks() = defaults();
+Hooks defaults() {
+    return Hooks{[](Call) { return 0; }, realGetAttributes, realSetAttributes};
 }
 
 }  // namespace seam
@@ -100,20 +91,9 @@ void reset() {
 namespace {
 
 using seam::Call;
+using seam::injected;
 
 constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// Each wrapper asks the seam first; a failure it injects looks like the real
-// call failing with that errno. The wrappers' own failures leave the Windows
-// error, as an errno value, in errno.
-bool injected(Call call) {
-    int e = seam::hooks().fail(call);
-    if (e > 0) {
-        errno = e;
-        return true;
-    }
-    return false;
-}
 
 bool lastErrorAsErrno() {
     errno = errnoFor(GetLastError());
