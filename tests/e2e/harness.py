@@ -172,6 +172,28 @@ def has_state(node, state):
     return node.get_state_set().contains(state)
 
 
+class Mouse:
+    """The user's mouse on the screen of self.env, through xdotool."""
+
+    def xdotool(self, *args, check=True):
+        return subprocess.run(["xdotool", *args], env=self.env, check=check, capture_output=True,
+                              text=True).stdout
+
+    def pointer(self):
+        location = self.xdotool("getmouselocation", "--shell")
+        values = dict(line.split("=") for line in location.split())
+        return int(values["X"]), int(values["Y"])
+
+    def click_at(self, x, y):
+        # Not mousemove --sync: it waits for a motion, and there is none when
+        # the pointer is already there (as after the same click in the test
+        # before).
+        self.xdotool("mousemove", str(x), str(y))
+        wait_for(lambda: self.pointer() == (x, y), "the pointer at %d,%d" % (x, y),
+                 seen=self.pointer)
+        self.xdotool("click", "1")
+
+
 class Window:
     """One top-level window of the program: its accessible and its X window."""
 
@@ -306,7 +328,7 @@ class Window:
         subprocess.run(["import", "-window", self.xid, path], env=self.program.env, check=True)
 
 
-class Program(Window):
+class Program(Window, Mouse):
     """One running copy of the program on the shared screen; as a Window, its
     main window."""
 
@@ -392,24 +414,6 @@ class Program(Window):
             if has_state(child, Atspi.StateType.SHOWING):
                 captions.append(child.get_name())
         return captions
-
-    def xdotool(self, *args, check=True):
-        return subprocess.run(["xdotool", *args], env=self.env, check=check, capture_output=True,
-                              text=True).stdout
-
-    def pointer(self):
-        location = self.xdotool("getmouselocation", "--shell")
-        values = dict(line.split("=") for line in location.split())
-        return int(values["X"]), int(values["Y"])
-
-    def click_at(self, x, y):
-        # Not mousemove --sync: it waits for a motion, and there is none when
-        # the pointer is already there (as after the same click in the test
-        # before).
-        self.xdotool("mousemove", str(x), str(y))
-        wait_for(lambda: self.pointer() == (x, y), "the pointer at %d,%d" % (x, y),
-                 seen=self.pointer)
-        self.xdotool("click", "1")
 
     def close(self):
         if self.process.poll() is None:

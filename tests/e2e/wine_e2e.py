@@ -195,7 +195,7 @@ def chinese_locale():
     return {"LOCPATH": folder, "LC_ALL": "zh_CN.UTF-8"}
 
 
-class Program:
+class Program(harness.Mouse):
     """Quillory.exe started under Wine from folder, and the inspector that
     reads its windows."""
 
@@ -261,21 +261,6 @@ class Program:
         return [view.summary() for view in self.windows()]
 
     # What the user does.
-    def xdotool(self, *args):
-        return subprocess.run(["xdotool", *args], env=self.env, check=True, capture_output=True,
-                              text=True).stdout
-
-    def pointer(self):
-        location = self.xdotool("getmouselocation", "--shell")
-        values = dict(line.split("=") for line in location.split())
-        return int(values["X"]), int(values["Y"])
-
-    def click_at(self, x, y):
-        self.xdotool("mousemove", str(x), str(y))
-        wait_for(lambda: self.pointer() == (x, y), "the pointer at %d,%d" % (x, y),
-                 seen=self.pointer)
-        self.xdotool("click", "1")
-
     def click(self, caption, name):
         """Clicks the named control of the window with caption."""
         view = self.window(caption)
