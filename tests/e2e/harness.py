@@ -90,9 +90,10 @@ class Keymap:
         x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
         x.XFree.argtypes = [ctypes.c_void_p]
         x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        self.display = x.XOpenDisplay(display.encode())
-        if not self.display:
-            raise RuntimeError("cannot open the display " + display)
+        # Under load the virtual screen now and then refuses a client for a
+        # moment, even after it has served another.
+        self.display = wait_for(lambda: x.XOpenDisplay(display.encode()),
+                                "the display %s to open" % display)
         low, high = ctypes.c_int(), ctypes.c_int()
         x.XDisplayKeycodes(self.display, ctypes.byref(low), ctypes.byref(high))
         per = ctypes.c_int()
@@ -153,19 +154,31 @@ class Screen:
         os.close(read)
         self.env = dict(os.environ, DISPLAY=":" + number.decode().strip(), NO_AT_BRIDGE="0",
                         GTK_THEME="Adwaita", LANG="C.UTF-8")
-        # The display number comes a moment before every client is served.
-        wait_for(lambda: subprocess.run(["xdotool", "getdisplaygeometry"], env=self.env,
-                                        capture_output=True).returncode == 0,
-                 "the virtual screen to take clients")
-        self.bus = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
-                                    env=self.env, stderr=subprocess.DEVNULL)
-        self.keymap = Keymap(self.env["DISPLAY"])
+        self.bus = None
+        try:
+            # The display number comes a moment before every client is served.
+            wait_for(lambda: subprocess.run(["xdotool", "getdisplaygeometry"], env=self.env,
+                                            capture_output=True).returncode == 0,
+                     "the virtual screen to take clients")
+            self.bus = subprocess.Popen(
+                ["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], env=self.env,
+                stderr=subprocess.DEVNULL)
+            self.keymap = Keymap(self.env["DISPLAY"])
+        except BaseException:
+            # Nothing may outlive a failed start: a screen left running keeps
+            # the test's session, and so the test, from ending.
+            self.stop()
+            raise
+
+    def stop(self):
+        for p in (self.bus, self.xvfb):
+            if p:
+                p.terminate()
+                p.wait()
 
     def close(self):
         self.keymap.close()
-        for p in (self.bus, self.xvfb):
-            p.terminate()
-            p.wait()
+        self.stop()
 
 
 def has_state(node, state):
